@@ -1,0 +1,50 @@
+// attributes.txt: the Windows file attributes (read-only, hidden, system, archive, ...) that
+// hostwin keeps for files whose attributes are not plain. One line per file: the bits in hex,
+// a tab, the canonical Windows path. Host permission bits play no part (root ignores them).
+#ifndef HOSTWIN_ATTRIBUTES_H
+#define HOSTWIN_ATTRIBUTES_H
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace hostwin {
+
+// The attribute bits that the store keeps; FILE_ATTRIBUTE_DIRECTORY and _NORMAL are derived.
+constexpr DWORD kStoredAttributeMask = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                       FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                       FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+class AttributeStore {
+public:
+    // Reads the file (a missing file is an empty store); throws MachineError for a bad line.
+    explicit AttributeStore(std::string hostFile);
+
+    // Stored bits of a file (canonical Windows path); 0 when it has none.
+    DWORD Get(const std::string& windowsPath);
+    // Sets the stored bits (0 removes the line) and writes the file at once.
+    void Set(const std::string& windowsPath, DWORD bits);
+    // A deleted file or directory (and everything below it) loses its lines.
+    void Forget(const std::string& windowsPath);
+    // A moved file takes its line along.
+    void Move(const std::string& fromWindowsPath, const std::string& toWindowsPath);
+    void Save();
+
+private:
+    void ReloadIfChanged();
+    std::string file_;
+    std::vector<std::pair<std::string, DWORD>> entries_;
+    long long loadedStamp_ = -1;
+    bool dirty_ = false;
+};
+
+// The attributes of an existing resolved file as Win32 reports them: the stored bits, plus
+// FILE_ATTRIBUTE_DIRECTORY for directories; FILE_ATTRIBUTE_NORMAL when nothing else is set.
+DWORD ReportedAttributes(const std::string& windowsPath, bool isDirectory);
+
+}  // namespace hostwin
+
+#endif

@@ -1,0 +1,66 @@
+// GetDriveTypeA (kernel32) and the drive table of machine.ini.
+#include "drives.h"
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "hostwin.h"
+#include "machine.h"
+#include "text_util.h"
+#include "win_path.h"
+
+namespace hostwin {
+
+namespace {
+
+bool ParseDriveType(const std::string& word, UINT& type) {
+    static const struct {
+        const char* word;
+        UINT type;
+    } kTypes[] = {{"removable", DRIVE_REMOVABLE}, {"fixed", DRIVE_FIXED},
+                  {"remote", DRIVE_REMOTE},       {"cdrom", DRIVE_CDROM},
+                  {"ramdisk", DRIVE_RAMDISK}};
+    for (const auto& t : kTypes)
+        if (EqualsNoCase(word, t.word)) {
+            type = t.type;
+            return true;
+        }
+    return false;
+}
+
+}  // namespace
+
+UINT DriveType(char driveLetter) {
+    const Machine& machine = Machine::Current();
+    if (const IniSection* drives = machine.Settings().find("drives")) {
+        for (const IniEntry& e : drives->entries) {
+            if (e.key.size() != 1 || FoldCase(e.key[0]) != FoldCase(driveLetter)) continue;
+            UINT type;
+            if (!e.hasValue || !ParseDriveType(e.value, type))
+                throw MachineError(machine.HostPath("machine.ini") + " line " +
+                                   std::to_string(e.line) +
+                                   ": a drive is removable, fixed, remote, cdrom or ramdisk");
+            return type;
+        }
+    }
+    struct stat st;
+    std::string folder = DriveFolder(driveLetter);
+    return (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? DRIVE_FIXED
+                                                                     : DRIVE_NO_ROOT_DIR;
+}
+
+bool IsWriteProtectedDrive(char driveLetter) { return DriveType(driveLetter) == DRIVE_CDROM; }
+
+}  // namespace hostwin
+
+extern "C" UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName) {
+    std::string root = lpRootPathName ? lpRootPathName : hostwin::CurrentDirectory().substr(0, 3);
+    // Only a drive root with its backslash names a drive ("C:\"); anything else has no root.
+    if (root.size() != 3 || root[1] != ':' || (root[2] != '\\' && root[2] != '/'))
+        return DRIVE_NO_ROOT_DIR;
+    char letter = root[0];
+    if (!((letter >= 'a' && letter <= 'z') || (letter >= 'A' && letter <= 'Z')))
+        return DRIVE_NO_ROOT_DIR;
+    return hostwin::DriveType(letter);
+}

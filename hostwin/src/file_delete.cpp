@@ -1,0 +1,41 @@
+// DeleteFileA (kernel32): read-only files, directories, files held open and files on
+// write-protected drives fail as they do on Windows.
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "attributes.h"
+#include "drives.h"
+#include "host_error.h"
+#include "journal.h"
+#include "machine.h"
+#include "open_files.h"
+#include "win_path.h"
+
+using namespace hostwin;
+
+extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
+    ResolvedPath resolved;
+    DWORD error = ResolvePath(lpFileName, resolved);
+    if (error == ERROR_SUCCESS && !resolved.exists)
+        error = resolved.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    if (error != ERROR_SUCCESS) return Fail(error);
+
+    if (resolved.isDirectory)
+        error = ERROR_ACCESS_DENIED;
+    else if (IsWriteProtectedDrive(resolved.drive))
+        error = ERROR_ACCESS_DENIED;
+    else if (Machine::Current().Attributes().Get(resolved.windows) & FILE_ATTRIBUTE_READONLY)
+        error = ERROR_ACCESS_DENIED;
+    else
+        error = CheckDeleteAccess(resolved.windows);
+    if (error == ERROR_SUCCESS && ::unlink(resolved.host.c_str()) != 0)
+        error = ErrorFromErrno(errno);
+    if (error == ERROR_SUCCESS) Machine::Current().Attributes().Forget(resolved.windows);
+
+    JournalEvent("file-delete")
+        .Text("path", resolved.windows)
+        .Result(error == ERROR_SUCCESS, error)
+        .Write();
+    return error == ERROR_SUCCESS ? TRUE : Fail(error);
+}

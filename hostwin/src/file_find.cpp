@@ -1,0 +1,131 @@
+// FindFirstFileA, FindNextFileA, FindClose (kernel32): Windows wildcard searches of one
+// directory of the machine, with "." and ".." for directories other than a drive root.
+#include <sys/stat.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "attributes.h"
+#include "handles.h"
+#include "host_error.h"
+#include "machine.h"
+#include "text_util.h"
+#include "win_path.h"
+
+namespace hostwin {
+
+namespace {
+
+class FindSearch : public KernelObject {
+public:
+    std::string directoryHost;
+    std::string directoryWindows;
+    std::vector<std::string> names;  // matching names, in the order they are reported
+    size_t next = 0;
+};
+
+FILETIME ToFileTime(const struct timespec& t) {
+    // 100-ns intervals since 1601-01-01.
+    unsigned long long ticks =
+        (static_cast<unsigned long long>(t.tv_sec) + 11644473600ULL) * 10000000ULL +
+        static_cast<unsigned long long>(t.tv_nsec) / 100;
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(ticks);
+    ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return ft;
+}
+
+// Fills the find data of the next entry that still exists; false when there is none.
+bool ReportNext(FindSearch& search, WIN32_FIND_DATAA& data) {
+    while (search.next < search.names.size()) {
+        const std::string& name = search.names[search.next++];
+        const bool dots = name == "." || name == "..";
+        std::string host = dots ? search.directoryHost : search.directoryHost + "/" + name;
+        struct stat st;
+        if (::stat(host.c_str(), &st) != 0) continue;  // deleted since the search began
+        if (name.size() >= sizeof data.cFileName) continue;
+        std::memset(&data, 0, sizeof data);
+        std::string windows = search.directoryWindows;
+        if (windows.back() != '\\') windows += '\\';
+        data.dwFileAttributes =
+            dots ? static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY)
+                 : ReportedAttributes(windows + name, S_ISDIR(st.st_mode));
+        data.ftCreationTime = ToFileTime(st.st_mtim);
+        data.ftLastAccessTime = ToFileTime(st.st_atim);
+        data.ftLastWriteTime = ToFileTime(st.st_mtim);
+        if (!S_ISDIR(st.st_mode)) {
+            unsigned long long size = static_cast<unsigned long long>(st.st_size);
+            data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+            data.nFileSizeLow = static_cast<DWORD>(size);
+        }
+        std::memcpy(data.cFileName, name.c_str(), name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+}  // namespace hostwin
+
+using namespace hostwin;
+
+extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
+    if (!lpFileName || !*lpFileName || !lpFindFileData) {
+        SetLastError(lpFindFileData ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string directory, pattern;
+    SplitLastComponent(lpFileName, directory, pattern);
+    if (pattern.empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    for (unsigned char c : pattern)
+        if (c < 0x20 || c == '<' || c == '>' || c == ':' || c == '"' || c == '|') {
+            SetLastError(ERROR_INVALID_NAME);
+            return INVALID_HANDLE_VALUE;
+        }
+    ResolvedPath dir;
+    DWORD error = ResolvePath(directory.empty() ? "." : directory.c_str(), dir);
+    if (error == ERROR_SUCCESS && dir.windows.size() + 1 + pattern.size() >= MAX_PATH)
+        error = ERROR_FILENAME_EXCED_RANGE;
+    if (error == ERROR_SUCCESS && !(dir.exists && dir.isDirectory)) error = ERROR_PATH_NOT_FOUND;
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+
+    auto search = std::make_unique<FindSearch>();
+    search->directoryHost = dir.host;
+    search->directoryWindows = dir.windows;
+    std::vector<std::string> candidates;
+    if (!dir.isRoot) {
+        candidates.push_back(".");
+        candidates.push_back("..");
+    }
+    for (std::string& name : ListHostDirectory(dir.host)) candidates.push_back(std::move(name));
+    for (const std::string& name : candidates)
+        if (MatchesWildcard(pattern, name)) search->names.push_back(name);
+
+    if (!ReportNext(*search, *lpFindFileData)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    return InsertHandle(std::move(search));
+}
+
+extern "C" BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
+    FindSearch* search = LookupHandleAs<FindSearch>(hFindFile);
+    if (!search) return Fail(ERROR_INVALID_HANDLE);
+    if (!lpFindFileData) return Fail(ERROR_INVALID_PARAMETER);
+    if (!ReportNext(*search, *lpFindFileData)) return Fail(ERROR_NO_MORE_FILES);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI FindClose(HANDLE hFindFile) {
+    if (!LookupHandleAs<FindSearch>(hFindFile)) return Fail(ERROR_INVALID_HANDLE);
+    RemoveHandle(hFindFile);
+    return TRUE;
+}

@@ -1,0 +1,71 @@
+// The machine folder that hostwin emulates: its settings (machine.ini), registry, file
+// attributes and drive folders. One machine is open per process.
+#ifndef HOSTWIN_MACHINE_H
+#define HOSTWIN_MACHINE_H
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ini_file.h"
+
+namespace hostwin {
+
+class RegistryStore;
+class AttributeStore;
+
+// What GetVersionExA reports for one release.
+struct VersionRecord {
+    const char* name;  // the machine.ini word: win95, win98, winme, nt4, win2000, winxp
+    DWORD platformId;
+    DWORD major;
+    DWORD minor;
+    DWORD build;
+    const char* csdVersion;
+};
+
+class Machine {
+public:
+    // The open machine. When none is open yet, opens the folder that HOSTWIN_MACHINE names;
+    // throws MachineError when that is unset or unusable.
+    static Machine& Current();
+    // The open machine, or null; never opens one (used by the journal).
+    static Machine* IfOpen();
+
+    explicit Machine(const std::string& hostFolder);
+    ~Machine();
+
+    const std::string& Root() const { return root_; }
+    std::string HostPath(const std::string& relative) const { return root_ + "/" + relative; }
+    const VersionRecord& Version() const { return *version_; }
+    bool IsWin9x() const { return version_->platformId == VER_PLATFORM_WIN32_WINDOWS; }
+    // The Windows directory, e.g. C:\WINDOWS, without a trailing backslash.
+    const std::string& WindowsDirectory() const { return windowsDirectory_; }
+    const IniFile& Settings() const { return settings_; }
+    // Whether machine.ini lists the file (canonical Windows path) as held open by another program.
+    bool IsInUse(const std::string& windowsPath) const;
+
+    RegistryStore& Registry() { return *registry_; }
+    AttributeStore& Attributes() { return *attributes_; }
+
+    // Writes pending registry and attribute changes back to the folder.
+    void Sync();
+
+private:
+    std::string root_;
+    const VersionRecord* version_ = nullptr;
+    std::string windowsDirectory_ = "C:\\WINDOWS";
+    IniFile settings_;
+    std::vector<std::string> inUse_;
+    std::unique_ptr<RegistryStore> registry_;
+    std::unique_ptr<AttributeStore> attributes_;
+};
+
+// The version records of the releases that machine.ini can name.
+const VersionRecord* FindVersionRecord(const std::string& name);
+
+}  // namespace hostwin
+
+#endif

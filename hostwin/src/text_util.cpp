@@ -1,0 +1,82 @@
+#include "text_util.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "hostwin.h"
+
+namespace hostwin {
+
+char FoldCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool EqualsNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+    return true;
+}
+
+std::string ToLowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::string ToUpperAscii(std::string s) {
+    for (char& c : s) c = FoldCase(c);
+    return s;
+}
+
+std::string Trim(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n')) ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n'))
+        --e;
+    return s.substr(b, e - b);
+}
+
+bool ReadHostFile(const std::string& path, std::string& contents) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    if (in.bad()) return false;
+    contents = buffer.str();
+    return true;
+}
+
+void WriteHostFileAtomically(const std::string& path, const std::string& contents) {
+    std::string temp = path + ".tmp." + std::to_string(getpid());
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) throw MachineError("cannot write " + temp + ": " + std::strerror(errno));
+    size_t done = 0;
+    while (done < contents.size()) {
+        ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int err = errno;
+            ::close(fd);
+            ::unlink(temp.c_str());
+            throw MachineError("cannot write " + temp + ": " + std::strerror(err));
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        int err = errno;
+        ::unlink(temp.c_str());
+        throw MachineError("cannot write " + temp + ": " + std::strerror(err));
+    }
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+        int err = errno;
+        ::unlink(temp.c_str());
+        throw MachineError("cannot replace " + path + ": " + std::strerror(err));
+    }
+}
+
+}  // namespace hostwin

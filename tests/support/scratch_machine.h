@@ -1,0 +1,41 @@
+// A temporary machine folder for tests: created with the given files, opened as the machine
+// that hostwin works on, and removed again when the test ends.
+#ifndef TESTS_SCRATCH_MACHINE_H
+#define TESTS_SCRATCH_MACHINE_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+class ScratchMachine {
+public:
+    // files: machine-folder-relative path -> contents, e.g. {"registry.reg", "REGEDIT4\n..."},
+    // {"c/WINDOWS/SYSTEM.INI", "..."}. The folder c/ and c/WINDOWS always exist.
+    explicit ScratchMachine(const std::map<std::string, std::string>& files = {},
+                            bool open = true);
+    // Copies a whole folder (a sample machine) and opens the copy.
+    static ScratchMachine CopyOf(const std::string& folder);
+    ~ScratchMachine();
+    ScratchMachine(ScratchMachine&& other) noexcept;
+    ScratchMachine(const ScratchMachine&) = delete;
+    ScratchMachine& operator=(const ScratchMachine&) = delete;
+    ScratchMachine& operator=(ScratchMachine&&) = delete;
+
+    const std::string& Root() const { return root_; }
+    std::string Path(const std::string& relative) const { return root_ + "/" + relative; }
+    void Write(const std::string& relative, const std::string& contents) const;
+    std::string Read(const std::string& relative) const;
+    bool Exists(const std::string& relative) const;
+    // Saves pending changes (hostwin::SyncMachine) and returns registry.reg's text.
+    std::string RegistryText() const;
+    // The journal's lines.
+    std::vector<std::string> Journal() const;
+    // Every file below the folder (relative path -> contents), journal.jsonl left out.
+    std::map<std::string, std::string> Snapshot() const;
+
+private:
+    ScratchMachine() = default;
+    std::string root_;
+};
+
+#endif

@@ -1,0 +1,144 @@
+// unpellam's entry: reads the keywords of its command line and the warning texts of the
+// package's uninstall key, asks for confirmation, runs the selected removals through the
+// cleaner's gated operations, reports with message boxes and offers to restart Windows.
+#include <windows.h>
+
+#include <cstring>
+#include <new>
+
+#include "driver_cleaner.h"
+#include "unpellam_entry.h"
+
+namespace {
+
+const char kUninstallKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\SM56BRL";
+const DWORD kWarningBufferSize = 1040;
+
+// The program's one cleaner, from the start of WinMain to its end.
+CDriverCleaner* TheCleaner = nullptr;
+
+struct Keywords {
+    bool now = false;
+    bool all = false;
+    bool tunelink10 = false;
+    bool br10setp = false;
+    bool silent = false;
+    bool comboModem3 = false;  // "dev_0003" or "old"
+};
+
+void LowerCaseInPlace(char* text) {
+    for (; *text; ++text)
+        if (*text >= 'A' && *text <= 'Z') *text = static_cast<char>(*text - 'A' + 'a');
+}
+
+bool Contains(const char* text, const char* word) { return std::strstr(text, word) != nullptr; }
+
+Keywords FindKeywords(const char* arguments) {
+    Keywords k;
+    k.now = Contains(arguments, "now");
+    k.all = Contains(arguments, "all");
+    k.tunelink10 = Contains(arguments, "tunelink10");
+    k.br10setp = Contains(arguments, "br10setp");
+    k.silent = Contains(arguments, "silent");
+    if (!k.all) k.comboModem3 = Contains(arguments, "dev_0003") || Contains(arguments, "old");
+    return k;
+}
+
+// Reads one warning value as a zero-terminated text; false when it is missing, unreadable or
+// longer than the buffer. A value without its own terminating zero ends at its data's end
+// (or, when it fills the whole buffer, one byte earlier), so no text is read past the buffer.
+bool ReadWarningText(HKEY key, const char* valueName, char (&buffer)[kWarningBufferSize],
+                     DWORD& size) {
+    if (!key) return false;
+    if (RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer),
+                         &size) != ERROR_SUCCESS)
+        return false;
+    buffer[size < kWarningBufferSize ? size : kWarningBufferSize - 1] = '\0';
+    return true;
+}
+
+void RunSelectedRemovals(const Keywords& k) {
+    if (k.br10setp) TheCleaner->Win9xRemoveAudioDevices();
+    if (k.tunelink10) TheCleaner->Win9xRemoveBr10Package();
+    if (k.comboModem3)
+        TheCleaner->Win9xRemoveComboModem3();
+    else
+        TheCleaner->Win9xRemoveComboModem4();
+    if (k.all) TheCleaner->RemoveEverything();
+}
+
+}  // namespace
+
+// Asks Windows to restart. On the 9x family, which has no security tokens, the token cannot
+// be opened and the request goes straight out; elsewhere the shutdown privilege is enabled
+// first. Nothing is reported either way.
+void RestartWindows() {
+    HANDLE token = nullptr;
+    if (OpenThreadToken(GetCurrentThread(), 0xF00FF, FALSE, &token)) {
+        TOKEN_PRIVILEGES privileges;
+        LookupPrivilegeValueA(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid);
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+        CloseHandle(token);
+    } else if (GetLastError() == ERROR_CALL_NOT_IMPLEMENTED) {
+        SetLastError(0);
+    }
+    if (GetLastError() == 0) ExitWindowsEx(EWX_REBOOT | 0x40, 0xFFFFFFFF);
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR lpCmdLine, int) {
+    TheCleaner = new (std::nothrow) CDriverCleaner();
+    if (!TheCleaner) return 0;
+
+    char empty[1] = {'\0'};
+    char* arguments = lpCmdLine ? lpCmdLine : empty;
+    LowerCaseInPlace(arguments);
+    const Keywords k = FindKeywords(arguments);
+
+    HKEY key = nullptr;
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kUninstallKeyPath, &key) != ERROR_SUCCESS) key = nullptr;
+
+    char warningText[kWarningBufferSize] = {};
+    char warningTitle[kWarningBufferSize] = {};
+    DWORD textSize = kWarningBufferSize;
+    DWORD titleSize = kWarningBufferSize;
+    bool readFailed = false;
+
+    const bool textRead = ReadWarningText(key, "WarningString", warningText, textSize);
+    if (!textRead && !k.now) {
+        readFailed = true;
+    } else {
+        const bool titleRead = ReadWarningText(key, "WarningTitle", warningTitle, titleSize);
+        if (!titleRead && !k.now) readFailed = true;
+    }
+
+    if (!readFailed) {
+        if (k.now) {
+            RunSelectedRemovals(k);
+        } else if (!k.silent) {
+            if (MessageBoxA(nullptr, warningText, warningTitle, MB_OKCANCEL) == IDOK) {
+                if (key) RegCloseKey(key);
+                key = nullptr;
+                RunSelectedRemovals(k);
+                if (MessageBoxA(nullptr,
+                                "It is required that you restart Windows\nDo you wish to do so now?",
+                                "Restart Windows?", MB_OKCANCEL) == IDOK)
+                    RestartWindows();
+                MessageBoxA(nullptr, "Please make sure to restart Windows.", warningTitle, MB_OK);
+            }
+        }
+    }
+
+    if (key) RegCloseKey(key);
+    if (k.now && !k.silent)
+        MessageBoxA(nullptr, "Uninstalled correctly.\n\nPlease restart Windows.", "UnPellam.EXE",
+                    MB_OK);
+    else if (readFailed && !k.silent)
+        MessageBoxA(nullptr, "Error while querying uninstall string information", "Uninstall",
+                    MB_OK | MB_ICONHAND);
+
+    delete TheCleaner;
+    TheCleaner = nullptr;
+    return 0;
+}
