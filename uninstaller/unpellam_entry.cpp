@@ -57,14 +57,14 @@ bool ReadWarningText(HKEY key, const char* valueName, char (&buffer)[kWarningBuf
     return true;
 }
 
-void RunSelectedRemovals(const Keywords& k) {
-    if (k.br10setp) TheCleaner->Win9xRemoveAudioDevices();
-    if (k.tunelink10) TheCleaner->Win9xRemoveBr10Package();
+void RunSelectedRemovals(CDriverCleaner& cleaner, const Keywords& k) {
+    if (k.br10setp) cleaner.Win9xRemoveAudioDevices();
+    if (k.tunelink10) cleaner.Win9xRemoveBr10Package();
     if (k.comboModem3)
-        TheCleaner->Win9xRemoveComboModem3();
+        cleaner.Win9xRemoveComboModem3();
     else
-        TheCleaner->Win9xRemoveComboModem4();
-    if (k.all) TheCleaner->RemoveEverything();
+        cleaner.Win9xRemoveComboModem4();
+    if (k.all) cleaner.RemoveEverything();
 }
 
 }  // namespace
@@ -87,12 +87,7 @@ void RestartWindows() {
     if (GetLastError() == 0) ExitWindowsEx(EWX_REBOOT | 0x40, 0xFFFFFFFF);
 }
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR lpCmdLine, int) {
-    TheCleaner = new (std::nothrow) CDriverCleaner();
-    if (!TheCleaner) return 0;
-
-    char empty[1] = {'\0'};
-    char* arguments = lpCmdLine ? lpCmdLine : empty;
+void RunUninstaller(CDriverCleaner& cleaner, char* arguments) {
     LowerCaseInPlace(arguments);
     const Keywords k = FindKeywords(arguments);
 
@@ -115,12 +110,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR lpCmdLine, int) {
 
     if (!readFailed) {
         if (k.now) {
-            RunSelectedRemovals(k);
+            RunSelectedRemovals(cleaner, k);
         } else if (!k.silent) {
             if (MessageBoxA(nullptr, warningText, warningTitle, MB_OKCANCEL) == IDOK) {
                 if (key) RegCloseKey(key);
                 key = nullptr;
-                RunSelectedRemovals(k);
+                RunSelectedRemovals(cleaner, k);
                 if (MessageBoxA(nullptr,
                                 "It is required that you restart Windows\nDo you wish to do so now?",
                                 "Restart Windows?", MB_OKCANCEL) == IDOK)
@@ -137,8 +132,19 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR lpCmdLine, int) {
     else if (readFailed && !k.silent)
         MessageBoxA(nullptr, "Error while querying uninstall string information", "Uninstall",
                     MB_OK | MB_ICONHAND);
+}
 
-    delete TheCleaner;
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR lpCmdLine, int) {
+    TheCleaner = new (std::nothrow) CDriverCleaner();
+    if (!TheCleaner) return 0;
+
+    char empty[1] = {'\0'};
+    RunUninstaller(*TheCleaner, lpCmdLine ? lpCmdLine : empty);
+
+    // The cleaner is exactly a CDriverCleaner and its destructor is not virtual (the table of
+    // operations holds none): destroy it as what it is, then free its memory.
+    TheCleaner->~CDriverCleaner();
+    ::operator delete(TheCleaner);
     TheCleaner = nullptr;
     return 0;
 }

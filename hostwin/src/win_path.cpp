@@ -170,8 +170,10 @@ DWORD ResolvePath(const char* windowsPath, ResolvedPath& out) {
         parts.push_back(part);
     }
 
-    size_t length = 3;
-    for (const std::string& part : parts) length += part.size() + 1;
+    // The full path with its terminating zero must fit in MAX_PATH characters.
+    size_t length = 2;
+    for (const std::string& part : parts) length += 1 + part.size();
+    if (parts.empty()) length = 3;
     if (length >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
 
     std::string host = DriveFolder(out.drive);
