@@ -53,6 +53,9 @@ public:
     // Writes pending registry and attribute changes back to the folder.
     void Sync();
 
+    // How many HOSTWIN_ANSWERS words the message boxes of this run have used.
+    size_t answersConsumed = 0;
+
 private:
     std::string root_;
     const VersionRecord* version_ = nullptr;

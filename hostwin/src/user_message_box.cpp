@@ -61,7 +61,7 @@ std::string ButtonList(const std::vector<Button>& buttons) {
 
 // The next word of HOSTWIN_ANSWERS, or false when the list is used up.
 bool NextScriptedAnswer(std::string& word) {
-    static size_t consumed = 0;
+    size_t& consumed = Machine::Current().answersConsumed;
     const char* env = std::getenv("HOSTWIN_ANSWERS");
     if (!env || !*env) return false;
     std::vector<std::string> words;

@@ -37,7 +37,7 @@ TEST(CommandLine, IsBuiltFromTheProgramOrTakenFromTheEnvironment) {
     ::unsetenv("HOSTWIN_CMDLINE");
     std::string longArgs(5000, 'a');
     hostwin::SetProgram("/usr/local/bin/unpellam", longArgs);
-    EXPECT_EQ(std::strlen(GetCommandLineA()), 5000u + 27u);
+    EXPECT_EQ(std::strlen(GetCommandLineA()), 5000u + 26u);
 }
 
 TEST(ModulePath, IsTheExecutablesWindowsPathAndCutToTheBuffer) {

@@ -33,7 +33,7 @@ TEST(WindowsPaths, FailWithTheErrorsWindowsGives) {
         {"C:\\WINDOWS\\*.vxd", ERROR_INVALID_NAME},
         {"", ERROR_PATH_NOT_FOUND},
         {"C:\\" + std::string(257, 'a'), ERROR_FILENAME_EXCED_RANGE},
-        {"C:\\WINDOWS\\" + std::string(240, 'a') + "\\x", ERROR_FILENAME_EXCED_RANGE},
+        {"C:\\WINDOWS\\" + std::string(250, 'a') + "\\x", ERROR_FILENAME_EXCED_RANGE},
         {"C:\\" + std::string(250, 'a'), ERROR_FILE_NOT_FOUND},
     };
     for (const Case& c : cases) {

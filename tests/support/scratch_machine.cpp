@@ -23,7 +23,7 @@ std::string MakeTempFolder() {
 
 }  // namespace
 
-ScratchMachine::ScratchMachine(const std::map<std::string, std::string>& files, bool open) {
+ScratchMachine::ScratchMachine(const Files& files, bool open) {
     root_ = MakeTempFolder();
     fs::create_directories(root_ + "/c/WINDOWS");
     for (const auto& f : files) Write(f.first, f.second);
@@ -31,7 +31,7 @@ ScratchMachine::ScratchMachine(const std::map<std::string, std::string>& files, 
 }
 
 ScratchMachine ScratchMachine::CopyOf(const std::string& folder) {
-    ScratchMachine m;
+    ScratchMachine m{Empty{}};
     m.root_ = MakeTempFolder();
     fs::copy(folder, m.root_, fs::copy_options::recursive);
     hostwin::OpenMachine(m.root_);

@@ -3,6 +3,7 @@
 #ifndef TESTS_SCRATCH_MACHINE_H
 #define TESTS_SCRATCH_MACHINE_H
 
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -11,8 +12,11 @@ class ScratchMachine {
 public:
     // files: machine-folder-relative path -> contents, e.g. {"registry.reg", "REGEDIT4\n..."},
     // {"c/WINDOWS/SYSTEM.INI", "..."}. The folder c/ and c/WINDOWS always exist.
-    explicit ScratchMachine(const std::map<std::string, std::string>& files = {},
-                            bool open = true);
+    using Files = std::map<std::string, std::string>;
+    explicit ScratchMachine(const Files& files = {}, bool open = true);
+    // The same from a braced list, so that a single {path, contents} pair is not ambiguous.
+    explicit ScratchMachine(std::initializer_list<Files::value_type> files, bool open = true)
+        : ScratchMachine(Files(files), open) {}
     // Copies a whole folder (a sample machine) and opens the copy.
     static ScratchMachine CopyOf(const std::string& folder);
     ~ScratchMachine();
@@ -34,7 +38,8 @@ public:
     std::map<std::string, std::string> Snapshot() const;
 
 private:
-    ScratchMachine() = default;
+    struct Empty {};
+    explicit ScratchMachine(Empty) {}
     std::string root_;
 };
 

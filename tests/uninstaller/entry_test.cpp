@@ -43,12 +43,12 @@ Lines Shown(const ScratchMachine& machine) {
     return shown;
 }
 
-struct Run {
+struct EntryRun {
     Lines calls;
     Lines shown;
 };
 
-Run RunEntry(const std::string& arguments, const std::string& registry, const char* answers,
+EntryRun RunEntry(const std::string& arguments, const std::string& registry, const char* answers,
              const char* version = "win98") {
     ScratchMachine machine({{"registry.reg", registry},
                             {"machine.ini", std::string("[system]\nversion=") + version + "\n"}});
@@ -60,7 +60,7 @@ Run RunEntry(const std::string& arguments, const std::string& registry, const ch
     std::string writable = arguments;
     RunUninstaller(cleaner, &writable[0]);
     ::unsetenv("HOSTWIN_ANSWERS");
-    return Run{cleaner.calls, Shown(machine)};
+    return EntryRun{cleaner.calls, Shown(machine)};
 }
 
 const char* const kRestartRequest = "\"flags\":66,\"reserved\":4294967295}";
@@ -95,7 +95,7 @@ TEST(EntryOutcomes, FollowTheTableOfFlagsReadsAndAnswers) {
         {"unattended", "", Registry(kBothValues), nullptr, {}, {"Driver Removal/cancel"}},
     };
     for (const Case& c : cases) {
-        Run run = RunEntry(c.arguments, c.registry, c.answers);
+        EntryRun run = RunEntry(c.arguments, c.registry, c.answers);
         EXPECT_EQ(c.calls, run.calls) << c.name;
         EXPECT_EQ(c.shown, run.shown) << c.name;
     }
@@ -119,7 +119,7 @@ TEST(EntryKeywords, SelectTheGatedOperationsInTheirFixedOrder) {
          {"Win9xRemoveBr10Package", "Win9xRemoveComboModem4"}},
     };
     for (const Case& c : cases) {
-        Run run = RunEntry(c.arguments, Registry(kBothValues), nullptr);
+        EntryRun run = RunEntry(c.arguments, Registry(kBothValues), nullptr);
         Lines gates;
         for (const std::string& call : run.calls)
             if (call.rfind("Win9x", 0) == 0 || call == "RemoveEverything") gates.push_back(call);
@@ -128,7 +128,7 @@ TEST(EntryKeywords, SelectTheGatedOperationsInTheirFixedOrder) {
 }
 
 TEST(EntryKeywords, OutsideThe9xFamilyTheBoxesStayAndNothingIsRemoved) {
-    Run run = RunEntry("all br10setp", Registry(kBothValues), "ok,cancel", "nt4");
+    EntryRun run = RunEntry("all br10setp", Registry(kBothValues), "ok,cancel", "nt4");
     EXPECT_EQ((Lines{"Win9xRemoveAudioDevices", "Win9xRemoveComboModem4", "RemoveEverything"}),
               run.calls);
     EXPECT_EQ((Lines{"Driver Removal/ok", "Restart Windows?/cancel", "Driver Removal/ok"}),
