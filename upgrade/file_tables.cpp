@@ -1,0 +1,58 @@
+// The two file tables of the package, in the order their files are placed.
+#include "file_placement.h"
+
+#define END_OF_TABLE {"Empty,should never get here", LocTemp, 0}
+
+const FileEntry DriverFileTable[] = {
+    {"br10dos.ini", LocWindows, 1},
+    {"br10dos.com", LocWindows, 1},
+    {"hxlnk.vxd", LocSystem, 1},
+    {"br10appy.vxd", LocSystem, 1},
+    {"br10core.vxd", LocSystem, 1},
+    {"br10init.vxd", LocSystem, 1},
+    {"br10joys.vxd", LocSystem, 1},
+    {"br10midi.vxd", LocSystem, 1},
+    {"br10mix.vxd", LocSystem, 1},
+    {"br10port.vxd", LocSystem, 1},
+    {"br10sbfm.vxd", LocSystem, 1},
+    {"br10wave.vxd", LocSystem, 1},
+    {"br10wt.vxd", LocSystem, 1},
+    {"br10setp.vxd", LocSystem, 1},
+    {"zx7.vxd", LocSystem, 1},
+    {"zx7.dll", LocSystem, 1},
+    {"zx7api.dll", LocSystem, 1},
+    {"zx7splsh.exe", LocWindows, 1},
+    {"br10midi.drv", LocSystem, 1},
+    {"br10mix.drv", LocSystem, 1},
+    {"br10wave.drv", LocSystem, 1},
+    {"br10wt.drv", LocSystem, 1},
+    {"br10thru.dll", LocSystem, 1},
+    {"br10gm.arl", LocSystem, 1},
+    {"br10co*.inf", LocInfPattern, 1},
+    {"br10mm*.inf", LocInfPattern, 1},
+    {"br10po*.inf", LocInfPattern, 1},
+    {"br10mult.inf", LocInf, 1},
+    {"br10co*.cat", LocCatrootPattern, 1},
+    {"br10mm*.cat", LocCatrootPattern, 1},
+    {"br10po*.cat", LocCatrootPattern, 1},
+    {"br10mult.cat", LocCatroot, 1},
+    {"br10aud.vxd", LocSystem, 1},
+    {"br4410.reg", LocWindows, 1},
+    END_OF_TABLE,
+};
+
+const FileEntry SupportFileTable[] = {
+    {"Pel10App.exe", LocApps, 1},
+    {"ZX7Demos.exe", LocAppsFromDemos, 1},
+    {"br10setp.exe", LocWindows, 1},
+    {"motvcd.vxd", LocSystem, 1},
+    {"kmq4dfv1.vxd", LocSystem, 1},
+    {"kmq4_ctl.vxd", LocSystem, 1},
+    {"br10ser.inf", LocInf, 1},
+    {"Sm56.reg", LocInf, 1},
+    {"tqa.hlp", LocSystem, 1},
+    {"tqa.gid", LocSystem, 1},
+    {"tqa.cpl", LocSystem, 1},
+    {"unpellam.exe", LocWindows, 1},
+    END_OF_TABLE,
+};

@@ -1,0 +1,107 @@
+// The self-removal batch. It repeats the delete of the executable until the ending program
+// has let go of it, removes the program's directory (when the moves of cleanup mode have
+// emptied it) and deletes itself.
+#include "self_removal.h"
+
+#include <string.h>
+
+const char SelfRemovalBatchPath[] = "\\PellamUpgradeDelUS.bat";
+
+namespace {
+
+const char BatchFormat[] =
+    ":Repeat\r\n"
+    "del \"%s\"\r\n"
+    "if exist \"%s\" goto Repeat\r\n"
+    "rmdir \"%s\"\r\n"
+    "del \"%s\"\r\n";
+
+// wsprintfA writes at most this many characters, the zero included.
+const int FormatLimit = 1024;
+
+// The command interpreter expands %...% in batch lines; a doubled %% stands for one %, so a
+// path written this way reaches del and rmdir unchanged.
+bool DoublePercents(const char* text, char* out, int size) {
+    int n = 0;
+    for (const char* p = text; *p; ++p) {
+        const int needed = *p == '%' ? 2 : 1;
+        if (n + needed >= size) return false;
+        out[n++] = *p;
+        if (*p == '%') out[n++] = '%';
+    }
+    out[n] = '\0';
+    return true;
+}
+
+// A batch that could never delete the executable would repeat its delete forever: an
+// executable on a CD, or one whose read-only attribute cannot be cleared.
+bool ExecutableCanBeDeleted(const char* modulePath) {
+    if (modulePath[0] != '\0' && modulePath[1] == ':') {
+        char root[4] = {modulePath[0], ':', '\\', '\0'};
+        if (GetDriveTypeA(root) == DRIVE_CDROM) return false;
+    }
+    const DWORD attributes = GetFileAttributesA(modulePath);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        return SetFileAttributesA(modulePath, attributes & ~FILE_ATTRIBUTE_READONLY) != 0;
+    return true;
+}
+
+}  // namespace
+
+bool FormatSelfRemovalBatch(const char* modulePath, char* buffer, int size) {
+    if (lstrlenA(modulePath) >= MAX_PATH) return false;
+    // The module's directory: the path cut before its last backslash ("D:" for a root).
+    char moduleDir[MAX_PATH];
+    strcpy(moduleDir, modulePath);
+    if (char* lastBackslash = strrchr(moduleDir, '\\')) *lastBackslash = '\0';
+
+    char quotedModule[2 * MAX_PATH];
+    char quotedDir[2 * MAX_PATH];
+    if (!DoublePercents(modulePath, quotedModule, sizeof quotedModule) ||
+        !DoublePercents(moduleDir, quotedDir, sizeof quotedDir))
+        return false;
+    const int length = 2 * lstrlenA(quotedModule) + lstrlenA(quotedDir) +
+                       lstrlenA(SelfRemovalBatchPath) + lstrlenA(BatchFormat) - 8;
+    if (length >= size || length >= FormatLimit) return false;
+    wsprintfA(buffer, BatchFormat, quotedModule, quotedModule, quotedDir, SelfRemovalBatchPath);
+    return true;
+}
+
+void RemoveSelf() {
+    char modulePath[MAX_PATH];
+    const DWORD moduleLength = GetModuleFileNameA(NULL, modulePath, MAX_PATH);
+    if (moduleLength == 0 || moduleLength >= MAX_PATH) return;
+    if (!ExecutableCanBeDeleted(modulePath)) return;
+    char text[FormatLimit];
+    if (!FormatSelfRemovalBatch(modulePath, text, sizeof text)) return;
+
+    HANDLE batch = CreateFileA(SelfRemovalBatchPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (batch == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(batch, text, static_cast<DWORD>(lstrlenA(text)), &written, NULL);
+    CloseHandle(batch);
+
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process;
+    memset(&process, 0, sizeof process);
+    char commandLine[sizeof SelfRemovalBatchPath];
+    strcpy(commandLine, SelfRemovalBatchPath);
+    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE,
+                        CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, NULL, "\\", &startup, &process))
+        return;
+
+    // The batch may only win the race for the executable after this program has ended: it
+    // runs at idle priority while this thread finishes at time-critical priority.
+    SetThreadPriority(process.hThread, THREAD_PRIORITY_IDLE);
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+    SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
+    CloseHandle(process.hProcess);
+    ResumeThread(process.hThread);
+    CloseHandle(process.hThread);
+}

@@ -1,0 +1,19 @@
+// The self-removal of cleanup mode: a batch file that deletes the program's executable and
+// its directory once the program has ended.
+#ifndef UPGRADE_SELF_REMOVAL_H
+#define UPGRADE_SELF_REMOVAL_H
+
+#include <windows.h>
+
+// "\PellamUpgradeDelUS.bat", in the root directory of the current drive.
+extern const char SelfRemovalBatchPath[];
+
+// The batch text for a module path (cmd.exe's % expansion taken into account); false when
+// it would not fit the buffer of size characters.
+bool FormatSelfRemovalBatch(const char* modulePath, char* buffer, int size);
+
+// Writes the batch file and starts it, suspended at idle priority, resumed as the very last
+// thing; gives up silently when that cannot be done.
+void RemoveSelf();
+
+#endif
