@@ -1,0 +1,201 @@
+// ShellExecuteExA (shell32) and CreateProcessA (kernel32) on the machine: host executables
+// run as host processes, batch files run detached in hostwin's command interpreter, and any
+// other file opened through the shell counts as a program that ends at once.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "handles.h"
+#include "host_error.h"
+#include "journal.h"
+#include "machine.h"
+#include "process_objects.h"
+#include "process_spawn.h"
+#include "text_util.h"
+#include "win_path.h"
+
+using namespace hostwin;
+
+namespace {
+
+// hInstApp values of ShellExecuteEx: above 32 on success, else an SE_ERR_ code.
+const uintptr_t kShellSuccess = 42;
+const uintptr_t kShellFileNotFound = 2;
+const uintptr_t kShellPathNotFound = 3;
+const uintptr_t kShellAccessDenied = 5;
+const uintptr_t kShellBadFormat = 11;
+
+HINSTANCE ShellCode(uintptr_t code) { return reinterpret_cast<HINSTANCE>(code); }
+
+// Resolves an existing file; ERROR_SUCCESS or the error Windows reports for it.
+DWORD ResolveExistingFile(const std::string& path, ResolvedPath& resolved) {
+    DWORD error = ResolvePath(path.c_str(), resolved);
+    if (error == ERROR_SUCCESS && !resolved.exists)
+        error = resolved.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    return error;
+}
+
+bool IsBatchFile(const std::string& name) {
+    const std::string lower = ToLowerAscii(name);
+    return lower.size() > 4 && (lower.compare(lower.size() - 4, 4, ".bat") == 0 ||
+                                lower.compare(lower.size() - 4, 4, ".cmd") == 0);
+}
+
+std::string Hex(DWORD value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
+    return text;
+}
+
+// The program part of a command line: the quoted first word, or everything up to a blank.
+std::string ProgramOfCommandLine(const std::string& commandLine) {
+    size_t i = 0;
+    while (i < commandLine.size() && (commandLine[i] == ' ' || commandLine[i] == '\t')) ++i;
+    if (i < commandLine.size() && commandLine[i] == '"') {
+        size_t close = commandLine.find('"', i + 1);
+        return commandLine.substr(i + 1, close == std::string::npos ? std::string::npos
+                                                                     : close - i - 1);
+    }
+    size_t end = i;
+    while (end < commandLine.size() && commandLine[end] != ' ' && commandLine[end] != '\t') ++end;
+    return commandLine.substr(i, end - i);
+}
+
+std::string ParametersOfCommandLine(const std::string& commandLine) {
+    size_t i = 0;
+    while (i < commandLine.size() && (commandLine[i] == ' ' || commandLine[i] == '\t')) ++i;
+    if (i < commandLine.size() && commandLine[i] == '"') {
+        size_t close = commandLine.find('"', i + 1);
+        i = close == std::string::npos ? commandLine.size() : close + 1;
+    } else {
+        while (i < commandLine.size() && commandLine[i] != ' ' && commandLine[i] != '\t') ++i;
+    }
+    while (i < commandLine.size() && (commandLine[i] == ' ' || commandLine[i] == '\t')) ++i;
+    return commandLine.substr(i);
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI ShellExecuteExA(LPSHELLEXECUTEINFOA lpExecInfo) {
+    if (!lpExecInfo) return Fail(ERROR_INVALID_PARAMETER);
+    SHELLEXECUTEINFOA& info = *lpExecInfo;
+    if (info.cbSize != sizeof(SHELLEXECUTEINFOA)) {
+        info.hInstApp = ShellCode(kShellAccessDenied);
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    if (info.fMask & SEE_MASK_NOCLOSEPROCESS) info.hProcess = nullptr;
+    const std::string file = info.lpFile ? info.lpFile : "";
+    const std::string parameters = info.lpParameters ? info.lpParameters : "";
+
+    // A relative file name is found in lpDirectory when one is given.
+    std::string lookup = file;
+    if (info.lpDirectory && *info.lpDirectory && !ParseAbsoluteDrivePath(file) &&
+        !(file.size() > 0 && (file[0] == '\\' || file[0] == '/')))
+        lookup = std::string(info.lpDirectory) + "\\" + file;
+    ResolvedPath resolved;
+    DWORD error = file.empty() ? ERROR_FILE_NOT_FOUND : ResolveExistingFile(lookup, resolved);
+    if (error == ERROR_SUCCESS && resolved.isDirectory) error = ERROR_ACCESS_DENIED;
+
+    std::shared_ptr<ProcessState> process;
+    const char* kind = "";
+    if (error == ERROR_SUCCESS) {
+        if (IsHostExecutable(resolved.host)) {
+            kind = "host program";
+            std::string directory = resolved.parentHost;
+            if (info.lpDirectory && *info.lpDirectory) {
+                ResolvedPath dir;
+                if (ResolvePath(info.lpDirectory, dir) == ERROR_SUCCESS && dir.exists &&
+                    dir.isDirectory)
+                    directory = dir.host;
+            }
+            error = StartHostProgram(resolved.host, resolved.name, SplitParameters(parameters),
+                                     directory, false, process);
+        } else {
+            kind = "ends at once";
+            process = std::make_shared<ProcessState>(ProcessState::Kind::Finished, 0,
+                                                     resolved.name);
+        }
+    }
+
+    JournalEvent event("process-start");
+    event.Text("file", error == ERROR_SUCCESS || resolved.windows.size() ? resolved.windows : file)
+        .Text("parameters", parameters);
+    if (error == ERROR_SUCCESS) event.Text("kind", kind).Number("pid", process->Pid());
+    event.Result(error == ERROR_SUCCESS, error).Write();
+
+    if (error != ERROR_SUCCESS) {
+        uintptr_t code = error == ERROR_FILE_NOT_FOUND   ? kShellFileNotFound
+                         : error == ERROR_PATH_NOT_FOUND ? kShellPathNotFound
+                         : error == ERROR_BAD_EXE_FORMAT ? kShellBadFormat
+                                                         : kShellAccessDenied;
+        info.hInstApp = ShellCode(code);
+        return Fail(error);
+    }
+    info.hInstApp = ShellCode(kShellSuccess);
+    if (info.fMask & SEE_MASK_NOCLOSEPROCESS)
+        info.hProcess = InsertHandle(std::make_unique<ProcessObject>(process));
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
+                                      LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                                      DWORD dwCreationFlags, LPVOID, LPCSTR lpCurrentDirectory,
+                                      LPSTARTUPINFOA lpStartupInfo,
+                                      LPPROCESS_INFORMATION lpProcessInformation) {
+    if (!lpProcessInformation || !lpStartupInfo || (!lpApplicationName && !lpCommandLine))
+        return Fail(ERROR_INVALID_PARAMETER);
+    const std::string commandLine = lpCommandLine ? lpCommandLine : "";
+    const std::string program =
+        lpApplicationName ? std::string(lpApplicationName) : ProgramOfCommandLine(commandLine);
+    const bool suspended = (dwCreationFlags & CREATE_SUSPENDED) != 0;
+
+    ResolvedPath resolved;
+    DWORD error = program.empty() ? ERROR_FILE_NOT_FOUND : ResolveExistingFile(program, resolved);
+    if (error == ERROR_SUCCESS && resolved.isDirectory) error = ERROR_ACCESS_DENIED;
+
+    // The new process's current directory; the program's own when none is given.
+    ResolvedPath directory;
+    if (error == ERROR_SUCCESS) {
+        const std::string wanted =
+            lpCurrentDirectory ? std::string(lpCurrentDirectory) : CurrentDirectory();
+        if (ResolvePath(wanted.c_str(), directory) != ERROR_SUCCESS || !directory.exists ||
+            !directory.isDirectory)
+            error = ERROR_DIRECTORY;
+    }
+
+    std::shared_ptr<ProcessState> process;
+    const char* kind = "";
+    if (error == ERROR_SUCCESS) {
+        if (IsBatchFile(resolved.name)) {
+            kind = "batch";
+            error = StartBatchProcess(resolved.windows, directory.host, suspended,
+                                      (dwCreationFlags & IDLE_PRIORITY_CLASS) != 0, process);
+        } else if (IsHostExecutable(resolved.host)) {
+            kind = "host program";
+            error = StartHostProgram(resolved.host, resolved.name,
+                                     SplitParameters(lpApplicationName && lpCommandLine
+                                                         ? commandLine
+                                                         : ParametersOfCommandLine(commandLine)),
+                                     directory.host, suspended, process);
+        } else {
+            error = ERROR_BAD_EXE_FORMAT;
+        }
+    }
+
+    JournalEvent event("process-create");
+    event.Text("cmdline", commandLine)
+        .Text("file", resolved.windows.empty() ? program : resolved.windows)
+        .Text("directory", directory.windows)
+        .Text("flags", Hex(dwCreationFlags))
+        .Flag("suspended", suspended);
+    if (error == ERROR_SUCCESS) event.Text("kind", kind).Number("pid", process->Pid());
+    event.Result(error == ERROR_SUCCESS, error).Write();
+    if (error != ERROR_SUCCESS) return Fail(error);
+
+    lpProcessInformation->hProcess = InsertHandle(std::make_unique<ProcessObject>(process));
+    lpProcessInformation->hThread = InsertHandle(std::make_unique<ThreadObject>(process));
+    lpProcessInformation->dwProcessId = static_cast<DWORD>(process->Pid());
+    lpProcessInformation->dwThreadId = static_cast<DWORD>(process->Pid());
+    return TRUE;
+}
