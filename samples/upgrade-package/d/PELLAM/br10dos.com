@@ -1,0 +1,1 @@
+Pellam audio driver package 2.0 (sample placeholder): br10dos.com
