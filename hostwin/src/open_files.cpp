@@ -13,6 +13,7 @@ struct OpenRecord {
     std::string path;
     DWORD access;
     DWORD share;
+    bool deleteOnClose = false;
 };
 
 std::map<int, OpenRecord>& Opens() {
@@ -22,6 +23,13 @@ std::map<int, OpenRecord>& Opens() {
 
 bool Reads(DWORD access) { return (access & (GENERIC_READ | GENERIC_ALL)) != 0; }
 bool Writes(DWORD access) { return (access & (GENERIC_WRITE | GENERIC_ALL)) != 0; }
+bool Deletes(DWORD access) { return (access & (kDeleteAccess | GENERIC_ALL)) != 0; }
+
+bool IsBelow(const std::string& path, const std::string& directory) {
+    std::string prefix = directory;
+    if (prefix.empty() || prefix.back() != '\\') prefix += '\\';
+    return path.size() > prefix.size() && SameWindowsPath(path.substr(0, prefix.size()), prefix);
+}
 
 }  // namespace
 
@@ -31,19 +39,48 @@ int RegisterOpen(const std::string& windowsPath, DWORD access, DWORD share) {
     return next++;
 }
 
-void ReleaseOpen(int id) { Opens().erase(id); }
+void MarkDeleteOnClose(int id) {
+    auto it = Opens().find(id);
+    if (it != Opens().end()) it->second.deleteOnClose = true;
+}
+
+bool ReleaseOpen(int id, std::string* deletePath) {
+    auto it = Opens().find(id);
+    if (it == Opens().end()) return false;
+    OpenRecord record = it->second;
+    Opens().erase(it);
+    for (auto& entry : Opens())
+        if (SameWindowsPath(entry.second.path, record.path)) {
+            // Another open remains: the pending deletion waits for it.
+            if (record.deleteOnClose) entry.second.deleteOnClose = true;
+            return false;
+        }
+    if (record.deleteOnClose && deletePath) *deletePath = record.path;
+    return record.deleteOnClose;
+}
+
+bool IsOpen(const std::string& windowsPath) {
+    for (const auto& entry : Opens())
+        if (SameWindowsPath(entry.second.path, windowsPath)) return true;
+    return false;
+}
 
 DWORD CheckShareAccess(const std::string& windowsPath, DWORD access, DWORD share) {
-    if (Machine::Current().IsInUse(windowsPath) && Writes(access))
+    if (Machine::Current().IsInUse(windowsPath) && (Writes(access) || Deletes(access)))
         return ERROR_SHARING_VIOLATION;
+    // Opens that neither read, write nor delete (queries) take no part in sharing.
+    if (!Reads(access) && !Writes(access) && !Deletes(access)) return ERROR_SUCCESS;
     for (const auto& entry : Opens()) {
         const OpenRecord& o = entry.second;
         if (!SameWindowsPath(o.path, windowsPath)) continue;
+        if (!Reads(o.access) && !Writes(o.access) && !Deletes(o.access)) continue;
         // Each side must share what the other one does.
         if ((Reads(access) && !(o.share & FILE_SHARE_READ)) ||
             (Writes(access) && !(o.share & FILE_SHARE_WRITE)) ||
+            (Deletes(access) && !(o.share & FILE_SHARE_DELETE)) ||
             (Reads(o.access) && !(share & FILE_SHARE_READ)) ||
-            (Writes(o.access) && !(share & FILE_SHARE_WRITE)))
+            (Writes(o.access) && !(share & FILE_SHARE_WRITE)) ||
+            (Deletes(o.access) && !(share & FILE_SHARE_DELETE)))
             return ERROR_SHARING_VIOLATION;
     }
     return ERROR_SUCCESS;
@@ -56,6 +93,21 @@ DWORD CheckDeleteAccess(const std::string& windowsPath) {
             !(entry.second.share & FILE_SHARE_DELETE))
             return ERROR_SHARING_VIOLATION;
     return ERROR_SUCCESS;
+}
+
+bool AnyOpenBelow(const std::string& windowsDirectory) {
+    for (const auto& entry : Opens())
+        if (IsBelow(entry.second.path, windowsDirectory)) return true;
+    if (const IniSection* inUse = Machine::Current().Settings().find("in use"))
+        for (const IniEntry& e : inUse->entries)
+            if (IsBelow(e.hasValue ? e.key + "=" + e.value : e.key, windowsDirectory))
+                return true;
+    return false;
+}
+
+void RenameOpens(const std::string& fromWindowsPath, const std::string& toWindowsPath) {
+    for (auto& entry : Opens())
+        if (SameWindowsPath(entry.second.path, fromWindowsPath)) entry.second.path = toWindowsPath;
 }
 
 }  // namespace hostwin

@@ -10,17 +10,39 @@
 
 namespace hostwin {
 
+// The standard DELETE access right, which an open asking for FILE_FLAG_DELETE_ON_CLOSE holds;
+// other opens must then share FILE_SHARE_DELETE, and it must share what they hold.
+constexpr DWORD kDeleteAccess = 0x00010000;
+
 // Registers an open of a file (canonical Windows path); returns its id for ReleaseOpen.
+// access is a combination of GENERIC_READ, GENERIC_WRITE, GENERIC_ALL and kDeleteAccess.
 int RegisterOpen(const std::string& windowsPath, DWORD access, DWORD share);
-void ReleaseOpen(int id);
+
+// Marks the open as one whose file is deleted when the last open of the file goes.
+void MarkDeleteOnClose(int id);
+
+// Drops an open. True when the file is now to be deleted: an open of it asked for deletion
+// on close and no open of it remains; deletePath then receives its current Windows path.
+bool ReleaseOpen(int id, std::string* deletePath = nullptr);
+
+// True when this process holds an open of the file.
+bool IsOpen(const std::string& windowsPath);
 
 // ERROR_SUCCESS when a new open with this access and share mode is compatible with every
-// open of the file, else ERROR_SHARING_VIOLATION.
+// open of the file, else ERROR_SHARING_VIOLATION. A file listed as in use refuses every
+// open that writes or deletes.
 DWORD CheckShareAccess(const std::string& windowsPath, DWORD access, DWORD share);
 
 // ERROR_SUCCESS when the file may be deleted or renamed now (no open without
 // FILE_SHARE_DELETE and not in use by another program), else ERROR_SHARING_VIOLATION.
 DWORD CheckDeleteAccess(const std::string& windowsPath);
+
+// True when a file below the directory (canonical Windows path) is open in this process or
+// listed as in use.
+bool AnyOpenBelow(const std::string& windowsDirectory);
+
+// A file was renamed: its opens follow it.
+void RenameOpens(const std::string& fromWindowsPath, const std::string& toWindowsPath);
 
 }  // namespace hostwin
 
