@@ -19,7 +19,7 @@
 // the partial match and everything up to the next cut are untouched bytes of the original
 // content, so the next cut is simply the next occurrence in the content from the partial
 // match's start, found with Horspool's skip search; the bytes before it move down in one block.
-// Time: the searches cover each byte once (at worst L comparisons per byte, usually far fewer),
+// Time: the searches cover each byte about once (at worst L comparisons a byte, usually fewer),
 // each cut costs O(L) and consumes L bytes: linear in the file's size for a fixed text. Only
 // the text's tables live in ordinary memory; the file is edited in its mapped view.
 #include <cstring>
