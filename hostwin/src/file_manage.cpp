@@ -182,7 +182,9 @@ DWORD CheckCopy(const ResolvedPath& source, const ResolvedPath& target, bool fai
     // The source is open for reading while the destination is opened for writing.
     if (target.exists && SameHostFile(source.host, target.host)) return ERROR_SHARING_VIOLATION;
     if (IsWriteProtectedDrive(target.drive)) return ERROR_WRITE_PROTECT;
-    DWORD error = CheckShareAccess(source.windows, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE);
+    // The source is read while others may go on using it, as long as they share reading.
+    DWORD error = CheckShareAccess(source.windows, GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     if (error != ERROR_SUCCESS) return error;
     if (!target.exists) {
         // A file deleted while still open keeps its name until it is closed.

@@ -50,9 +50,11 @@ TEST(CopyFile, CopiesContentsAndAttributesAcrossDrives) {
 TEST(CopyFile, RefusalsLeaveTheDestinationAlone) {
     ScratchMachine machine(Drives({{"c/WINDOWS/ro.vxd", "old"},
                                    {"c/WINDOWS/open.vxd", "old"},
+                                   {"c/pkg/locked.vxd", "l"},
                                    {"attributes.txt", "00000001\tC:\\WINDOWS\\ro.vxd\n"}}));
     OpenHandle open(OpenFile("C:\\WINDOWS\\open.vxd", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
-    ASSERT_TRUE(open.valid());
+    OpenHandle locked(OpenFile("C:\\pkg\\locked.vxd", GENERIC_READ, 0, OPEN_EXISTING));
+    ASSERT_TRUE(open.valid() && locked.valid());
     struct Case {
         const char* from;
         const char* to;
@@ -69,6 +71,7 @@ TEST(CopyFile, RefusalsLeaveTheDestinationAlone) {
         {"C:\\pkg\\drv.vxd", "C:\\WINDOWS\\busy.vxd", FALSE, ERROR_SHARING_VIOLATION},
         {"C:\\pkg\\drv.vxd", "C:\\WINDOWS\\open.vxd", FALSE, ERROR_SHARING_VIOLATION},
         {"C:\\pkg\\drv.vxd", "C:\\PKG\\DRV.VXD", FALSE, ERROR_SHARING_VIOLATION},
+        {"C:\\pkg\\locked.vxd", "C:\\WINDOWS\\x.vxd", FALSE, ERROR_SHARING_VIOLATION},
         {"C:\\pkg\\drv.vxd", "D:\\drv.vxd", FALSE, ERROR_WRITE_PROTECT},
     };
     const auto before = machine.Snapshot();
