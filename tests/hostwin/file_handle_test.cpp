@@ -225,13 +225,6 @@ TEST(FileHandle, AccessOfTheHandleDecides) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
     EXPECT_EQ("abc", machine.Read("c/f.txt"));
 
-    HANDLE bogus = reinterpret_cast<HANDLE>(0x7777);
-    EXPECT_FALSE(ReadFile(bogus, buffer, 1, &n, nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
-    EXPECT_EQ(INVALID_FILE_SIZE, GetFileSize(bogus, nullptr));
-    EXPECT_EQ(INVALID_SET_FILE_POINTER, SetFilePointer(bogus, 0, nullptr, FILE_BEGIN));
-    EXPECT_FALSE(CloseHandle(bogus));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
 }
 
 TEST(FileHandle, ChangesAreJournaledOncePerHandle) {

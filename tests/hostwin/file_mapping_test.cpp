@@ -199,17 +199,4 @@ TEST(FileMapping, A64MiBStreamCycleWorksInPlace) {
     EXPECT_EQ('x', contents[0]);
 }
 
-TEST(FileMapping, BadHandlesAndAddressesFail) {
-    ScratchMachine machine;
-    EXPECT_EQ(nullptr, CreateFileMappingA(reinterpret_cast<HANDLE>(0x7777), nullptr, PAGE_READONLY, 0, 0, nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
-    EXPECT_EQ(nullptr, MapViewOfFile(reinterpret_cast<HANDLE>(0x7777), FILE_MAP_READ, 0, 0, 0));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
-    int local = 0;
-    EXPECT_FALSE(FlushViewOfFile(&local, 1));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_ADDRESS), GetLastError());
-    EXPECT_FALSE(UnmapViewOfFile(nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_ADDRESS), GetLastError());
-}
-
 }  // namespace
