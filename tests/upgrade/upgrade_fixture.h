@@ -1,0 +1,96 @@
+// Shared set-up of the upgrade program's tests: fresh process-wide state, a current directory
+// inside the machine, the journal read back by event.
+#ifndef TESTS_UPGRADE_UPGRADE_FIXTURE_H
+#define TESTS_UPGRADE_UPGRADE_FIXTURE_H
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hostwin.h"
+#include "scratch_machine.h"
+#include "setup_launch.h"
+#include "upgrade_state.h"
+
+class UpgradeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char buffer[PATH_MAX];
+        ASSERT_NE(nullptr, ::getcwd(buffer, sizeof buffer));
+        savedDirectory_ = buffer;
+        ResetState();
+    }
+
+    // The process-wide state as the program starts with it.
+    static void ResetState() {
+        CleanupMode = false;
+        WindowsDir[0] = '\0';
+        SetupProgramPath[0] = '\0';
+        strcpy(FixedDriveRoot, "c:\\");
+        LastHandshakeError = 0;
+        DeviceHandle = INVALID_HANDLE_VALUE;
+        DriverWord = 0;
+        BytesReturned = 0;
+        SetupWaitMilliseconds = SetupWaitLimit * 100;
+    }
+
+    void TearDown() override {
+        ::unsetenv("HOSTWIN_CMDLINE");
+        ::unsetenv("HOSTWIN_ANSWERS");
+        SetupWaitMilliseconds = SetupWaitLimit * 100;
+        hostwin::SetProgram("program", "");
+        EXPECT_EQ(0, ::chdir(savedDirectory_.c_str()));
+    }
+
+    // Makes a folder of the machine (relative to the machine folder) the current directory.
+    static void EnterFolder(const ScratchMachine& machine, const std::string& relative) {
+        ASSERT_EQ(0, ::chdir(machine.Path(relative).c_str())) << relative;
+    }
+
+private:
+    std::string savedDirectory_;
+};
+
+// The journal lines of one event.
+inline std::vector<std::string> EventsOf(const ScratchMachine& machine, const std::string& event) {
+    std::vector<std::string> lines;
+    for (const std::string& line : machine.Journal())
+        if (line.find("{\"event\":\"" + event + "\"") == 0) lines.push_back(line);
+    return lines;
+}
+
+// The text of a "key":"value" field of a journal line ("" when absent).
+inline std::string FieldOf(const std::string& line, const std::string& key) {
+    const std::string start = "\"" + key + "\":\"";
+    size_t at = line.find(start);
+    if (at == std::string::npos) return "";
+    at += start.size();
+    std::string value;
+    for (size_t i = at; i < line.size() && line[i] != '"'; ++i) {
+        if (line[i] == '\\' && i + 1 < line.size()) ++i;
+        value += line[i];
+    }
+    return value;
+}
+
+// Waits up to the given time for a condition; true when it came.
+template <class Condition>
+bool WaitUntil(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+#endif
