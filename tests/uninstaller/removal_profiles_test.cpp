@@ -23,65 +23,53 @@ class PrimitiveRecorder : public CDriverCleaner {
 public:
     PrimitiveRecorder(const std::string& windowsDirectory, bool is95, bool forward = false)
         : is95_(is95), forward_(forward) {
-        dirs_ = {{windowsDirectory, "win"},
-                 {windowsDirectory + "\\inf", "inf"},
-                 {windowsDirectory + "\\system", "system"},
-                 {windowsDirectory + "\\inf\\other", "other"},
-                 {windowsDirectory + "\\system.ini", "ini"}};
+        const char* const suffixes[][2] = {{"", "win"},         {"\\inf", "inf"},
+                                           {"\\system", "system"}, {"\\inf\\other", "other"},
+                                           {"\\system.ini", "ini"}};
+        for (const auto& s : suffixes) dirs_[windowsDirectory + s[0]] = s[1];
     }
     Calls calls;
 
-    void DeleteFilesMatching(const char* directory, const char* pattern) override {
-        Run("Files " + Dir(directory) + " | " + pattern,
-            [&] { CDriverCleaner::DeleteFilesMatching(directory, pattern); });
+    using C = CDriverCleaner;
+    void DeleteFilesMatching(const char* d, const char* p) override {
+        Run("Files " + Dir(d) + " | " + p, [&] { C::DeleteFilesMatching(d, p); });
     }
-    void RemoveTextFromFile(const char* fileName, const char* text) override {
-        Run("Text " + Dir(fileName) + " | " + text,
-            [&] { CDriverCleaner::RemoveTextFromFile(fileName, text); });
+    void RemoveTextFromFile(const char* f, const char* t) override {
+        Run("Text " + Dir(f) + " | " + t, [&] { C::RemoveTextFromFile(f, t); });
     }
-    void DeleteSubkey(HKEY root, const char* path, const char* name) override {
-        Run("Subkey " + Key(root, path) + " | " + name,
-            [&] { CDriverCleaner::DeleteSubkey(root, path, name); });
+    void DeleteSubkey(HKEY r, const char* p, const char* n) override {
+        Run("Subkey " + Key(r, p) + " | " + n, [&] { C::DeleteSubkey(r, p, n); });
     }
-    void DeleteValue(HKEY key, const char* valueName) override {
-        Run(std::string("Value ") + valueName, [&] { CDriverCleaner::DeleteValue(key, valueName); });
+    void DeleteValue(HKEY k, const char* n) override {
+        Run(std::string("Value ") + n, [&] { C::DeleteValue(k, n); });
     }
-    void DeleteValueAt(HKEY root, const char* path, const char* valueName) override {
-        Run("ValueAt " + Key(root, path) + " | " + valueName,
-            [&] { CDriverCleaner::DeleteValueAt(root, path, valueName); });
+    void DeleteValueAt(HKEY r, const char* p, const char* n) override {
+        Run("ValueAt " + Key(r, p) + " | " + n, [&] { C::DeleteValueAt(r, p, n); });
     }
-    bool IsKeyEmpty(HKEY root, const char* path) override {
+    bool IsKeyEmpty(HKEY r, const char* p) override {
         bool empty = false;
-        Run("IsKeyEmpty " + Key(root, path), [&] { empty = CDriverCleaner::IsKeyEmpty(root, path); });
+        Run("IsKeyEmpty " + Key(r, p), [&] { empty = C::IsKeyEmpty(r, p); });
         return empty;
     }
-    void DeleteKeyIfEmpty(HKEY root, const char* path, const char* name) override {
-        Run("IfEmpty " + Key(root, path) + " | " + name,
-            [&] { CDriverCleaner::DeleteKeyIfEmpty(root, path, name); });
+    void DeleteKeyIfEmpty(HKEY r, const char* p, const char* n) override {
+        Run("IfEmpty " + Key(r, p) + " | " + n, [&] { C::DeleteKeyIfEmpty(r, p, n); });
     }
-    int DeleteSubkeysWithValue(HKEY root, const char* path, const char* valueName,
-                               const char* text) override {
+    int DeleteSubkeysWithValue(HKEY r, const char* p, const char* v, const char* t) override {
         int count = 0;
-        Run("WithValue " + Key(root, path) + " | " + valueName + " | " + text, [&] {
-            count = CDriverCleaner::DeleteSubkeysWithValue(root, path, valueName, text);
-        });
+        Run("WithValue " + Key(r, p) + " | " + v + " | " + t,
+            [&] { count = C::DeleteSubkeysWithValue(r, p, v, t); });
         return count;
     }
-    void DeleteSectionsWithValue(HKEY root, const char* path, const char* valueName,
-                                 const char* text, bool deleteSection) override {
-        Run("Sections " + Key(root, path) + " | " + valueName + " | " + text + " | " +
-                (deleteSection ? "true" : "false"),
-            [&] {
-                CDriverCleaner::DeleteSectionsWithValue(root, path, valueName, text, deleteSection);
-            });
+    void DeleteSectionsWithValue(HKEY r, const char* p, const char* v, const char* t,
+                                 bool s) override {
+        Run("Sections " + Key(r, p) + " | " + v + " | " + t + " | " + (s ? "true" : "false"),
+            [&] { C::DeleteSectionsWithValue(r, p, v, t, s); });
     }
-    void DeleteSubkeysNamed(HKEY root, const char* path, const char* text) override {
-        Run("Named " + Key(root, path) + " | " + text,
-            [&] { CDriverCleaner::DeleteSubkeysNamed(root, path, text); });
+    void DeleteSubkeysNamed(HKEY r, const char* p, const char* t) override {
+        Run("Named " + Key(r, p) + " | " + t, [&] { C::DeleteSubkeysNamed(r, p, t); });
     }
-    void DeleteValuesNamed(HKEY root, const char* path, const char* text) override {
-        Run("ValuesNamed " + Key(root, path) + " | " + text,
-            [&] { CDriverCleaner::DeleteValuesNamed(root, path, text); });
+    void DeleteValuesNamed(HKEY r, const char* p, const char* t) override {
+        Run("ValuesNamed " + Key(r, p) + " | " + t, [&] { C::DeleteValuesNamed(r, p, t); });
     }
     bool IsWindows95() override {
         if (depth_ == 0) calls.push_back("IsWindows95");
