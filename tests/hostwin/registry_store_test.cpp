@@ -1,5 +1,5 @@
 // registry.reg reading and writing: round trips, regedit's layout, malformed files.
-#include "../../hostwin/src/registry_store.h"  // the store itself, below the API
+#include "registry_store.h"  // the store itself, below the API
 
 #include <gtest/gtest.h>
 
