@@ -25,7 +25,10 @@ def read_registry(path):
     for line in logical:
         if line.startswith("[") and line.endswith("]"):
             key = line[1:-1]
-            entries.add(key)
+            # A key line stands for its parents too, whether or not the file lists them.
+            parts = key.split("\\")
+            for depth in range(2, len(parts) + 1):
+                entries.add("\\".join(parts[:depth]))
         elif line and key and not line.startswith(";") and line != "REGEDIT4":
             entries.add(key + "  " + line)
     return entries
