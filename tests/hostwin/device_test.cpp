@@ -116,27 +116,6 @@ TEST_F(Device, RefusedCodesAndBadCallsFailWithTheirErrors) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
 }
 
-TEST_F(Device, OpensControlCodesAndClosesAreJournaled) {
-    HANDLE h = OpenDevice("\\\\.\\br10setp.vxd");
-    DWORD word = 0x42, bytes;
-    DeviceIoControl(h, 0x10002, &word, 4, &word, 4, &bytes, nullptr);
-    DeviceIoControl(h, 0x10003, &word, 4, nullptr, 0, &bytes, nullptr);
-    CloseHandle(h);
-    OpenDevice("\\\\.\\br10old.vxd");
-    HANDLE keep = CreateFileA("\\\\.\\br10core.vxd", 0, 0, nullptr, 0, 0, nullptr);
-    CloseHandle(keep);
-    const std::vector<std::string> expected = {
-        R"({"event":"device-open","device":"br10setp.vxd","ok":true})",
-        R"({"event":"device-control","device":"br10setp.vxd","code":"0x10002","input":"0x42","output":"0xFFFFFFFF","ok":true})",
-        R"({"event":"device-control","device":"br10setp.vxd","code":"0x10003","input":"0xFFFFFFFF","ok":false,"error":31})",
-        R"({"event":"device-close","device":"br10setp.vxd","unload":true})",
-        R"({"event":"device-open","device":"br10old.vxd","ok":false,"error":2})",
-        R"({"event":"device-open","device":"br10core.vxd","ok":true})",
-        R"({"event":"device-close","device":"br10core.vxd","unload":false})",
-    };
-    EXPECT_EQ(expected, machine.Journal());
-}
-
 TEST(DeviceSettings, BadLinesNameTheFileAndLine) {
     struct Case {
         const char* devices;

@@ -55,10 +55,12 @@ TEST_F(SelfRemovalTest, AfterTheProgramTheBatchRemovesProgramFolderAndItself) {
     struct Case {
         const char* folder;
         const char* leftover;  // a file the moves left in the folder, or null
+        bool readOnly;         // the program came read-only from a CD
     } cases[] = {
-        {"c/WINDOWS/TEMP/PELLAM", nullptr},
-        {"c/WINDOWS/TEMP/50%OFF%PATH%", nullptr},  // % must reach del as it stands
-        {"c/WINDOWS/TEMP/Pellam Upgrade", "readme.txt"},
+        {"c/WINDOWS/TEMP/PELLAM", nullptr, false},
+        {"c/WINDOWS/TEMP/50%OFF%PATH%", nullptr, false},  // % must reach del as it stands
+        {"c/WINDOWS/TEMP/Pellam Upgrade", "readme.txt", false},
+        {"c/WINDOWS/TEMP/FROMCD", nullptr, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.folder);
@@ -66,6 +68,9 @@ TEST_F(SelfRemovalTest, AfterTheProgramTheBatchRemovesProgramFolderAndItself) {
         InstallProgram(machine, c.folder);
         if (c.leftover) machine.Write(std::string(c.folder) + "/" + c.leftover, "left");
         machine.Write("c/PellamUpgradeDelUS.bat", "an older batch of that name");
+        if (c.readOnly) {
+            ASSERT_TRUE(SetFileAttributesA("UPGRADE.EXE", FILE_ATTRIBUTE_READONLY));
+        }
 
         RemoveSelf();
 
@@ -90,15 +95,6 @@ TEST_F(SelfRemovalTest, AfterTheProgramTheBatchRemovesProgramFolderAndItself) {
         EXPECT_EQ("0x44", FieldOf(created[0], "flags"));
         EXPECT_EQ("C:\\", FieldOf(created[0], "directory"));
     }
-}
-
-TEST_F(SelfRemovalTest, AReadOnlyProgramIsMadeDeletableFirst) {
-    ScratchMachine machine;
-    InstallProgram(machine, "c/TEMP/PELLAM");
-    ASSERT_TRUE(SetFileAttributesA("UPGRADE.EXE", FILE_ATTRIBUTE_READONLY));
-    RemoveSelf();
-    ASSERT_TRUE(WaitUntil([&] { return !machine.Exists("c/PellamUpgradeDelUS.bat"); }));
-    EXPECT_FALSE(machine.Exists("c/TEMP/PELLAM"));
 }
 
 TEST_F(SelfRemovalTest, NothingStartsWhereTheBatchCouldNeverFinishOrNotBeWritten) {
