@@ -119,7 +119,7 @@ extern "C" BOOL WINAPI ShellExecuteExA(LPSHELLEXECUTEINFOA lpExecInfo) {
     }
 
     JournalEvent event("process-start");
-    event.Text("file", error == ERROR_SUCCESS || resolved.windows.size() ? resolved.windows : file)
+    event.Text("file", resolved.windows.empty() ? file : resolved.windows)
         .Text("parameters", parameters);
     if (error == ERROR_SUCCESS) event.Text("kind", kind).Number("pid", process->Pid());
     event.Result(error == ERROR_SUCCESS, error).Write();
