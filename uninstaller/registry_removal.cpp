@@ -68,6 +68,14 @@ bool SubkeyGone(HKEY key, DWORD index, const char* name) {
     return !SubkeyAt(key, index, now) || std::strcmp(now, name) != 0;
 }
 
+// Walks the subkeys of key by index. handle(name, index) returns true when it deleted the
+// subkey standing at index, which sends the walk back to index 0.
+template <class Handler>
+void WalkSubkeysWithRestart(HKEY key, Handler handle) {
+    NameBuffer subkey;
+    for (DWORD index = 0; SubkeyAt(key, index, subkey);) index = handle(subkey, index) ? 0 : index + 1;
+}
+
 // Whether the string value valueName of key contains text. The data are read into the 512-byte
 // buffer. Only REG_SZ data count, and only when they end in a zero byte within what was read:
 // a longer value, or one of exactly 512 bytes without its zero, is no complete text there, and
@@ -122,24 +130,19 @@ int CDriverCleaner::DeleteSubkeysWithValue(HKEY root, const char* path, const ch
     if (!key.IsOpen()) return 0;
 
     int count = 0;
-    NameBuffer subkey;
-    for (DWORD index = 0; SubkeyAt(key.Get(), index, subkey);) {
+    WalkSubkeysWithRestart(key.Get(), [&](const char* subkey, DWORD index) {
         bool matches = false;
         {
             OpenedKey entry(key.Get(), subkey);
             if (entry.IsOpen()) matches = StringValueContains(entry.Get(), valueName, text);
         }
-        if (matches) {
-            DeleteSubkey(root, path, subkey);
-            if (SubkeyGone(key.Get(), index, subkey)) {
-                LogFormatted("--Removed key '%s\\%s'", keyName, subkey);
-                ++count;
-                index = 0;
-                continue;
-            }
-        }
-        ++index;
-    }
+        if (!matches) return false;
+        DeleteSubkey(root, path, subkey);
+        if (!SubkeyGone(key.Get(), index, subkey)) return false;
+        LogFormatted("--Removed key '%s\\%s'", keyName, subkey);
+        ++count;
+        return true;
+    });
     return count;
 }
 
@@ -150,20 +153,15 @@ void CDriverCleaner::DeleteSectionsWithValue(HKEY root, const char* path, const 
     OpenedKey key(root, path);
     if (!key.IsOpen()) return;
 
-    NameBuffer section;
-    for (DWORD index = 0; SubkeyAt(key.Get(), index, section);) {
+    WalkSubkeysWithRestart(key.Get(), [&](const char* section, DWORD index) {
         // Deletions inside the section move no section, so they don't restart the walk.
         const int deleted = DeleteSubkeysWithValue(key.Get(), section, valueName, text);
-        if (deleted > 0 && deleteSection) {
-            DeleteSubkey(root, path, section);
-            if (SubkeyGone(key.Get(), index, section)) {
-                LogFormatted("--Removed section '%s\\%s'", keyName, section);
-                index = 0;
-                continue;
-            }
-        }
-        ++index;
-    }
+        if (deleted == 0 || !deleteSection) return false;
+        DeleteSubkey(root, path, section);
+        if (!SubkeyGone(key.Get(), index, section)) return false;
+        LogFormatted("--Removed section '%s\\%s'", keyName, section);
+        return true;
+    });
 }
 
 void CDriverCleaner::DeleteSubkeysNamed(HKEY root, const char* path, const char* text) {
@@ -172,18 +170,13 @@ void CDriverCleaner::DeleteSubkeysNamed(HKEY root, const char* path, const char*
     OpenedKey key(root, path);
     if (!key.IsOpen()) return;
 
-    NameBuffer subkey;
-    for (DWORD index = 0; SubkeyAt(key.Get(), index, subkey);) {
-        if (Contains(subkey, text)) {
-            DeleteSubkey(root, path, subkey);
-            if (SubkeyGone(key.Get(), index, subkey)) {
-                LogFormatted("--Removed key '%s\\%s'", keyName, subkey);
-                index = 0;
-                continue;
-            }
-        }
-        ++index;
-    }
+    WalkSubkeysWithRestart(key.Get(), [&](const char* subkey, DWORD index) {
+        if (!Contains(subkey, text)) return false;
+        DeleteSubkey(root, path, subkey);
+        if (!SubkeyGone(key.Get(), index, subkey)) return false;
+        LogFormatted("--Removed key '%s\\%s'", keyName, subkey);
+        return true;
+    });
 }
 
 void CDriverCleaner::DeleteValuesNamed(HKEY root, const char* path, const char* text) {
@@ -193,26 +186,24 @@ void CDriverCleaner::DeleteValuesNamed(HKEY root, const char* path, const char* 
     if (!key.IsOpen()) return;
 
     // Only the values of the subkeys are looked at, not those of root\path or of deeper keys.
-    NameBuffer subkey;
-    for (DWORD index = 0; SubkeyAt(key.Get(), index, subkey);) {
-        bool deletedOne = false;
+    WalkSubkeysWithRestart(key.Get(), [&](const char* subkey, DWORD) {
         OpenedKey entry(key.Get(), subkey);
-        if (entry.IsOpen()) {
-            NameBuffer value;
-            // The value index goes up after every value, deleted or not: a value that moves
-            // into a deleted one's place waits for the next pass, which the deletion causes.
-            for (DWORD valueIndex = 0;; ++valueIndex) {
-                DWORD size = kPathBufferSize;
-                if (RegEnumValueA(entry.Get(), valueIndex, value, &size, nullptr, nullptr,
-                                  nullptr, nullptr) != ERROR_SUCCESS)
-                    break;
-                value[kPathBufferSize - 1] = '\0';
-                if (Contains(value, text) && RegDeleteValueA(entry.Get(), value) == ERROR_SUCCESS) {
-                    LogFormatted("--Removed value '%s\\%s\\%s'", keyName, subkey, value);
-                    deletedOne = true;
-                }
+        if (!entry.IsOpen()) return false;
+        bool deletedOne = false;
+        NameBuffer value;
+        // The value index goes up after every value, deleted or not: a value that moves into a
+        // deleted one's place waits for the next pass, which the deletion causes.
+        for (DWORD valueIndex = 0;; ++valueIndex) {
+            DWORD size = kPathBufferSize;
+            if (RegEnumValueA(entry.Get(), valueIndex, value, &size, nullptr, nullptr, nullptr,
+                              nullptr) != ERROR_SUCCESS)
+                break;
+            value[kPathBufferSize - 1] = '\0';
+            if (Contains(value, text) && RegDeleteValueA(entry.Get(), value) == ERROR_SUCCESS) {
+                LogFormatted("--Removed value '%s\\%s\\%s'", keyName, subkey, value);
+                deletedOne = true;
             }
         }
-        index = deletedOne ? 0 : index + 1;
-    }
+        return deletedOne;
+    });
 }
