@@ -13,63 +13,49 @@ protected:
         strcpy(WindowsDir, "C:\\WINDOWS");
         EnterFolder(machine, "c/PKG");
     }
-    ScratchMachine machine{{"c/WINDOWS/SYSTEM/zx7.vxd", "zx7 old"},
-                           {"c/WINDOWS/SYSTEM/br10wt.vxd", "wt old"},
-                           {"c/WINDOWS/INF/old.inf", "old"},
-                           {"c/PKG/zx7.vxd", "zx7 new"},
-                           {"c/PKG/br10wt.vxd", "wt new"},
-                           {"c/PKG/br10core.inf", "core inf"},
-                           {"c/PKG/br10codc.inf", "codc inf"},
-                           {"c/PKG/BR10COM.INF", "com inf"},
-                           {"c/PKG/br10mult.cat", "mult cat"},
-                           {"c/PKG/Pel10App.exe", "app"},
-                           {"c/ZX7Demos/ZX7Demos.exe", "demos"}};
+    ScratchMachine machine{
+        {"c/WINDOWS/SYSTEM/zx7.vxd", "zx7 old"}, {"c/WINDOWS/SYSTEM/br10wt.vxd", "wt old"},
+        {"c/WINDOWS/INF/br10codc.inf", "locked"}, {"c/PKG/zx7.vxd", "zx7 new"},
+        {"c/PKG/br10wt.vxd", "wt new"},           {"c/PKG/br10core.inf", "core inf"},
+        {"c/PKG/br10codc.inf", "codc inf"},       {"c/PKG/BR10COM.INF", "com inf"},
+        {"c/PKG/br10mult.cat", "mult cat"},       {"c/PKG/Pel10App.exe", "app"},
+        {"c/ZX7Demos/ZX7Demos.exe", "demos"}};
 };
 
 TEST_F(PlacementTest, TablesStopAtTheirEndRowAndMissingSourcesFailOnlyTheirRow) {
-    const FileEntry empty[] = {{"zx7.vxd", LocSystem, 0}, {"br10wt.vxd", LocSystem, 1}};
-    const auto before = machine.Snapshot();
-    EXPECT_TRUE(PlaceTable(empty));
-    EXPECT_EQ(before, machine.Snapshot());
-
     const FileEntry table[] = {{"missing.vxd", LocSystem, 1},
                                {"zx7.vxd", 42, 1},  // an unknown code places like code 0
                                {"br10mult.cat", LocCatroot, 1},  // no CATROOT: not created
-                               {"Empty,should never get here", LocTemp, 0}};
+                               {"Empty,should never get here", LocTemp, 0},
+                               {"br10wt.vxd", LocWindows, 1}};
     EXPECT_TRUE(PlaceTable(table));
     EXPECT_EQ("zx7 new", machine.Read("c/WINDOWS/zx7.vxd"));
     EXPECT_FALSE(machine.Exists("c/WINDOWS/CATROOT"));
-    EXPECT_FALSE(machine.Exists("c/WINDOWS/temp"));  // the end row's code is never acted on
+    EXPECT_FALSE(machine.Exists("c/WINDOWS/temp"));  // nothing from the end row on is acted on
+    EXPECT_FALSE(machine.Exists("c/WINDOWS/br10wt.vxd"));
 }
 
-TEST_F(PlacementTest, CopyOverwritesWritableDestinationsAndClearsSourceAttributes) {
-    const DWORD all = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                      FILE_ATTRIBUTE_ARCHIVE;
-    ASSERT_TRUE(SetFileAttributesA("zx7.vxd", all));
+TEST_F(PlacementTest, ReadOnlyDestinationsStayAndExistingOnesAreReplaced) {
+    ASSERT_TRUE(SetFileAttributesA("zx7.vxd", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                                   FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
     ASSERT_TRUE(SetFileAttributesA("C:\\WINDOWS\\SYSTEM\\br10wt.vxd", FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(SetFileAttributesA("C:\\WINDOWS\\INF\\br10codc.inf", FILE_ATTRIBUTE_READONLY));
     EXPECT_TRUE(PlaceFile("zx7.vxd", PlaceMode::Copy, "C:\\WINDOWS\\SYSTEM", ""));
     EXPECT_FALSE(PlaceFile("br10wt.vxd", PlaceMode::Copy, "C:\\WINDOWS\\SYSTEM", ""));
     EXPECT_EQ("zx7 new", machine.Read("c/WINDOWS/SYSTEM/zx7.vxd"));
     EXPECT_EQ("wt old", machine.Read("c/WINDOWS/SYSTEM/br10wt.vxd"));
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL), GetFileAttributesA("zx7.vxd"));
-}
 
-TEST_F(PlacementTest, MoveReplacesAnExistingDestinationAndTakesTheSourceAway) {
+    machine.Write("c/WINDOWS/SYSTEM/zx7.vxd", "zx7 old");
     EXPECT_TRUE(PlaceFile("zx7.vxd", PlaceMode::Move, "C:\\WINDOWS\\SYSTEM", ""));
-    EXPECT_TRUE(PlaceFile("br10mult.cat", PlaceMode::Move, "C:\\WINDOWS", ""));
     EXPECT_EQ("zx7 new", machine.Read("c/WINDOWS/SYSTEM/zx7.vxd"));
-    EXPECT_EQ("mult cat", machine.Read("c/WINDOWS/br10mult.cat"));
     EXPECT_FALSE(machine.Exists("c/PKG/zx7.vxd"));
-    EXPECT_FALSE(machine.Exists("c/PKG/br10mult.cat"));
-}
 
-TEST_F(PlacementTest, PatternsPlaceEveryMatchThatCanBePlaced) {
-    machine.Write("c/WINDOWS/INF/br10codc.inf", "locked");
-    ASSERT_TRUE(SetFileAttributesA("C:\\WINDOWS\\INF\\br10codc.inf", FILE_ATTRIBUTE_READONLY));
+    // A pattern places every match it can, each under its own name.
     EXPECT_FALSE(PlaceMatchingFiles("br10co*.inf", PlaceMode::Copy, "C:\\WINDOWS\\inf"));
     EXPECT_EQ("core inf", machine.Read("c/WINDOWS/INF/br10core.inf"));
     EXPECT_EQ("locked", machine.Read("c/WINDOWS/INF/br10codc.inf"));
-    EXPECT_EQ("com inf", machine.Read("c/WINDOWS/INF/BR10COM.INF"));  // under its own name
+    EXPECT_EQ("com inf", machine.Read("c/WINDOWS/INF/BR10COM.INF"));
     EXPECT_FALSE(PlaceMatchingFiles("br10po*.inf", PlaceMode::Copy, "C:\\WINDOWS\\inf"));
 }
 

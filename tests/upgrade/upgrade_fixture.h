@@ -29,29 +29,23 @@ protected:
         savedDirectory_ = buffer;
         ResetState();
     }
-
-    // The process-wide state as the program starts with it.
-    static void ResetState() {
-        CleanupMode = false;
-        WindowsDir[0] = '\0';
-        SetupProgramPath[0] = '\0';
-        strcpy(FixedDriveRoot, "c:\\");
-        LastHandshakeError = 0;
-        DeviceHandle = INVALID_HANDLE_VALUE;
-        DriverWord = 0;
-        BytesReturned = 0;
-        SetupWaitMilliseconds = SetupWaitLimit * 100;
-    }
-
     void TearDown() override {
         ::unsetenv("HOSTWIN_CMDLINE");
         ::unsetenv("HOSTWIN_ANSWERS");
-        SetupWaitMilliseconds = SetupWaitLimit * 100;
+        ResetState();
         hostwin::SetProgram("program", "");
         EXPECT_EQ(0, ::chdir(savedDirectory_.c_str()));
     }
-
-    // Makes a folder of the machine (relative to the machine folder) the current directory.
+    // The process-wide state as the program starts with it.
+    static void ResetState() {
+        CleanupMode = false;
+        WindowsDir[0] = SetupProgramPath[0] = '\0';
+        strcpy(FixedDriveRoot, "c:\\");
+        LastHandshakeError = 0;
+        DeviceHandle = INVALID_HANDLE_VALUE;
+        DriverWord = BytesReturned = 0;
+        SetupWaitMilliseconds = SetupWaitLimit * 100;
+    }
     static void EnterFolder(const ScratchMachine& machine, const std::string& relative) {
         ASSERT_EQ(0, ::chdir(machine.Path(relative).c_str())) << relative;
     }
@@ -60,7 +54,6 @@ private:
     std::string savedDirectory_;
 };
 
-// The journal lines of one event.
 inline std::vector<std::string> EventsOf(const ScratchMachine& machine, const std::string& event) {
     std::vector<std::string> lines;
     for (const std::string& line : machine.Journal())
@@ -73,16 +66,14 @@ inline std::string FieldOf(const std::string& line, const std::string& key) {
     const std::string start = "\"" + key + "\":\"";
     size_t at = line.find(start);
     if (at == std::string::npos) return "";
-    at += start.size();
     std::string value;
-    for (size_t i = at; i < line.size() && line[i] != '"'; ++i) {
+    for (size_t i = at + start.size(); i < line.size() && line[i] != '"'; ++i) {
         if (line[i] == '\\' && i + 1 < line.size()) ++i;
         value += line[i];
     }
     return value;
 }
 
-// Waits up to the given time for a condition; true when it came.
 template <class Condition>
 bool WaitUntil(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
