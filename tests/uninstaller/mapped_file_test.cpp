@@ -22,53 +22,25 @@ std::string Bytes(size_t count, char seed = 'a') {
 bool IsReleased(const char* name) {
     HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(h);
-    return true;
+    return h != INVALID_HANDLE_VALUE && CloseHandle(h);
 }
 
-// The whole view (capacity bytes); the position is kept.
+// The whole view (capacity bytes).
 std::string View(CMappedFile& file) {
-    const DWORD position = file.Seek(0);
-    std::string view(file.CurrentPointer(), file.Capacity());
-    file.Seek(position);
-    return view;
+    return std::string(file.CurrentPointer() - file.Position(), file.Capacity());
 }
 
-TEST(MappedFileOpen, CapacityIsTheNextWholeStepAboveTheSize) {
-    struct Case {
-        DWORD size, capacity;
-    } cases[] = {{0, kStep},         {1, kStep},            {kStep - 1, kStep},
-                 {kStep, 2 * kStep}, {kStep + 1, 2 * kStep}, {2 * kStep, 3 * kStep}};
-    ScratchMachine machine;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.size);
-        const std::string content = Bytes(c.size);
-        machine.Write("c/f.bin", content);
-        CMappedFile file;
-        ASSERT_EQ(1, file.OpenAlways("C:\\f.bin"));
-        EXPECT_EQ(c.size, file.Size());
-        EXPECT_EQ(content + std::string(c.capacity - c.size, '\0'), View(file));
-        file.Close();
-        EXPECT_EQ(content, machine.Read("c/f.bin"));  // the length is the size again
-
-        // Read only: the mapping is exactly the file, and an empty file can't be mapped.
-        EXPECT_EQ(c.size ? 1 : 0, file.OpenRead("C:\\f.bin"));
-        EXPECT_EQ(c.size, file.Capacity());
-        file.Close();
-        EXPECT_EQ(content, machine.Read("c/f.bin"));
-
-        ASSERT_EQ(1, file.Create("C:\\f.bin"));
-        EXPECT_EQ(kStep, file.Capacity());
-        file.Close();
-        EXPECT_EQ("", machine.Read("c/f.bin"));
-    }
-}
-
+// Writable: the next whole step strictly above the size, zero bytes behind the content, growth
+// by whole steps, and the file cut back to its size on release. Read only: exactly the file; an
+// empty file can't be mapped. Create: an empty file of one step.
 TEST(MappedFileWrite, SizeCapacityAndFileFollowWhatWasWritten) {
-    struct Case {
-        DWORD fileSize, at, count, size, capacity;
-    } cases[] = {
+    const struct { DWORD fileSize, at, count, size, capacity; } cases[] = {
+        {0, 0, 0, 0, kStep},                                // opened only
+        {1, 0, 0, 1, kStep},
+        {kStep - 1, 0, 0, kStep - 1, kStep},
+        {kStep, 0, 0, kStep, 2 * kStep},
+        {kStep + 1, 0, 0, kStep + 1, 2 * kStep},
+        {2 * kStep, 0, 0, 2 * kStep, 3 * kStep},
         {kStep - 4, kStep - 4, 10, kStep + 6, 2 * kStep},  // grows and stays open
         {kStep - 4, kStep - 4, 4, kStep, kStep},           // fills the view exactly
         {10, 5, 3, 10, kStep},                              // inside the content
@@ -76,7 +48,7 @@ TEST(MappedFileWrite, SizeCapacityAndFileFollowWhatWasWritten) {
         {0, 0, 2 * kStep + 5, 2 * kStep + 5, 3 * kStep},    // several steps at once
     };
     ScratchMachine machine;
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.fileSize << " " << c.at << " " << c.count);
         std::string expected = Bytes(c.fileSize);
         machine.Write("c/f.bin", expected);
@@ -94,21 +66,16 @@ TEST(MappedFileWrite, SizeCapacityAndFileFollowWhatWasWritten) {
         }
         EXPECT_EQ(expected, machine.Read("c/f.bin"));
         EXPECT_TRUE(IsReleased("C:\\f.bin"));
+        CMappedFile file;
+        EXPECT_EQ(c.size ? 1 : 0, file.OpenRead("C:\\f.bin"));
+        EXPECT_EQ(c.size, file.Capacity());
+        file.Close();
+        EXPECT_EQ(expected, machine.Read("c/f.bin"));
+        ASSERT_EQ(1, file.Create("C:\\f.bin"));
+        EXPECT_EQ(kStep, file.Capacity());
+        file.Close();
+        EXPECT_EQ("", machine.Read("c/f.bin"));
     }
-}
-
-TEST(MappedFileWrite, AReadOnlyStreamWritesOnlyAfterMakeWritable) {
-    ScratchMachine machine{{"c/f.txt", "abcdef"}};
-    CMappedFile file;
-    ASSERT_EQ(1, file.OpenRead("C:\\f.txt"));
-    file.Seek(2);
-    EXPECT_EQ(0u, file.Write("XY", 2));
-    EXPECT_EQ(1, file.MakeWritable());
-    EXPECT_EQ(2u, file.Tell());
-    EXPECT_EQ(kStep, file.Capacity());
-    EXPECT_EQ(2u, file.Write("XY", 2));
-    file.Close();
-    EXPECT_EQ("abXYef", machine.Read("c/f.txt"));
 }
 
 TEST(MappedFilePosition, SeekReadMarksAndTheClosedState) {
@@ -121,7 +88,6 @@ TEST(MappedFilePosition, SeekReadMarksAndTheClosedState) {
     EXPECT_EQ(10u, file.Seek(4));
     EXPECT_EQ(6u, file.Read(buffer, sizeof buffer));
     EXPECT_EQ("456789", std::string(buffer, 6));
-    EXPECT_EQ(0u, file.Read(buffer, sizeof buffer));
     EXPECT_EQ(0u, file.Read(nullptr, 1));
     EXPECT_EQ(0u, file.Write(nullptr, 1));
 
@@ -143,7 +109,6 @@ TEST(MappedFilePosition, SeekReadMarksAndTheClosedState) {
 
     file.Close();
     EXPECT_EQ(0u, file.Tell());
-    EXPECT_EQ(8u, file.Position());
     EXPECT_EQ(0u, file.Read(buffer, 1));
     EXPECT_EQ(0u, file.Write("ab", 2));
     EXPECT_EQ(nullptr, file.CurrentPointer());
@@ -151,38 +116,23 @@ TEST(MappedFilePosition, SeekReadMarksAndTheClosedState) {
     EXPECT_EQ("01", machine.Read("c/f.txt"));
 }
 
-TEST(MappedFileOpen, ANullNameLeavesAnOpenStreamAsItWas) {
-    ScratchMachine machine{{"c/f.txt", "0123456789"}};
-    CMappedFile file;
-    ASSERT_EQ(1, file.OpenAlways("C:\\f.txt"));
-    file.Seek(3);
-    EXPECT_EQ(-1, file.OpenAlways(nullptr));
-    EXPECT_EQ(-1, file.OpenRead(nullptr));
-    EXPECT_EQ(-1, file.Create(nullptr));
-    EXPECT_EQ(3u, file.Tell());
-    EXPECT_EQ(2u, file.Write("ab", 2));
-    file.Close();
-    EXPECT_EQ("012ab56789", machine.Read("c/f.txt"));
-}
-
-TEST(MappedFileOpen, FailedOpensLeaveTheStreamClosedAndTheFilesFree) {
+// A failed open leaves the stream closed and the files as they were; a null name (-1) leaves
+// an open stream as it was.
+TEST(MappedFileOpen, FailedOpensCloseTheStreamANullNameLeavesItOpen) {
     const std::string directory(200, 'd');
     const std::string longest = "C:\\" + directory + "\\" + std::string(55, 'f');  // 259
     ScratchMachine machine{{"c/empty.txt", ""},
                            {"c/ro.txt", "keep"},
-                           {"c/open.txt", "0123"},
+                           {"c/open.txt", "0123456789"},
                            {"c/" + directory + "/" + std::string(55, 'f'), "abc"},
                            {"attributes.txt", "00000001\tC:\\ro.txt\n"}};
-    struct Case {
-        int (CMappedFile::*open)(const char*);
-        std::string name;
-    } cases[] = {
+    const struct { int (CMappedFile::*open)(const char*); std::string name; } cases[] = {
         {&CMappedFile::OpenRead, "C:\\empty.txt"},
         {&CMappedFile::OpenRead, "C:\\missing.txt"},
         {&CMappedFile::OpenAlways, "C:\\ro.txt"},
         {&CMappedFile::OpenAlways, longest + "x"},  // 260 characters: refused, not cut
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const auto before = machine.Snapshot();
         CMappedFile file;
@@ -201,43 +151,44 @@ TEST(MappedFileOpen, FailedOpensLeaveTheStreamClosedAndTheFilesFree) {
     EXPECT_EQ(0, file.MakeWritable());
     EXPECT_EQ(1, file.OpenRead(longest.c_str()));
     EXPECT_EQ(longest, file.FileName());
+
+    ASSERT_EQ(1, file.OpenAlways("C:\\open.txt"));
+    file.Seek(3);
+    for (auto open : {&CMappedFile::OpenAlways, &CMappedFile::OpenRead, &CMappedFile::Create})
+        EXPECT_EQ(-1, (file.*open)(nullptr));
+    EXPECT_EQ(3u, file.Tell());
+    EXPECT_EQ(2u, file.Write("ab", 2));
+    file.Close();
+    EXPECT_EQ("012ab56789", machine.Read("c/open.txt"));
 }
 
 // Records the operations that other operations reach through the table.
-class RecordingFile : public CMappedFile {
-public:
+struct RecordingFile : CMappedFile {
     std::vector<std::string> calls;
-    int OpenAlways(const char* name) override {
-        calls.push_back("OpenAlways");
-        return CMappedFile::OpenAlways(name);
-    }
-    void Close() override {
-        calls.push_back("Close");
-        CMappedFile::Close();
-    }
-    DWORD Seek(DWORD position) override {
-        calls.push_back("Seek");
-        return CMappedFile::Seek(position);
-    }
+    int OpenAlways(const char* n) override { calls.push_back("OpenAlways"); return CMappedFile::OpenAlways(n); }
+    void Close() override { calls.push_back("Close"); CMappedFile::Close(); }
+    DWORD Seek(DWORD at) override { calls.push_back("Seek"); return CMappedFile::Seek(at); }
 };
 
+// Also: a read-only stream writes only after MakeWritable, which keeps the position.
 TEST(MappedFileTable, OperationsReachEachOtherThroughTheTable) {
     ScratchMachine machine{{"c/f.txt", "0123456789"}, {"c/empty.txt", ""}};
     RecordingFile file;
     using Calls = std::vector<std::string>;
-    auto callsOf = [&file](auto operation) {
-        file.calls.clear();
-        operation();
-        return file.calls;
-    };
+    auto callsOf = [&file](auto operation) { file.calls.clear(); operation(); return file.calls; };
     EXPECT_EQ(Calls{"Close"}, callsOf([&] { file.OpenRead("C:\\f.txt"); }));
-    EXPECT_EQ((Calls{"OpenAlways", "Close", "Seek"}), callsOf([&] { file.MakeWritable(); }));
+    file.Seek(2);
+    EXPECT_EQ(0u, file.Write("XY", 2));
+    EXPECT_EQ((Calls{"OpenAlways", "Close", "Seek"}), callsOf([&] { EXPECT_EQ(1, file.MakeWritable()); }));
+    EXPECT_EQ(2u, file.Tell());
+    EXPECT_EQ(kStep, file.Capacity());
+    EXPECT_EQ(2u, file.Write("XY", 2));
     EXPECT_EQ(Calls{"Seek"}, callsOf([&] { file.GoToMark(3); }));
     file.Seek(10);
     const std::string big = Bytes(kStep);
     EXPECT_EQ(Calls{"Close"}, callsOf([&] { file.Write(big.data(), kStep); }));  // grows
     EXPECT_EQ((Calls{"Close", "Close"}), callsOf([&] { file.OpenRead("C:\\empty.txt"); }));
-    EXPECT_EQ("0123456789" + big, machine.Read("c/f.txt"));
+    EXPECT_EQ("01XY456789" + big, machine.Read("c/f.txt"));
 }
 
 }  // namespace
