@@ -1,5 +1,4 @@
-// A kernel handle that a test closes when it leaves, so that no open file outlives the
-// scratch machine it belongs to.
+// A kernel handle closed when the test leaves, so no open file outlives its scratch machine.
 #ifndef TESTS_HOSTWIN_OPEN_HANDLE_H
 #define TESTS_HOSTWIN_OPEN_HANDLE_H
 
@@ -8,9 +7,8 @@
 struct OpenHandle {
     HANDLE h;
     explicit OpenHandle(HANDLE handle) : h(handle) {}
-    ~OpenHandle() { Close(); }
     OpenHandle(const OpenHandle&) = delete;
-    OpenHandle& operator=(const OpenHandle&) = delete;
+    ~OpenHandle() { Close(); }
     bool valid() const { return h != INVALID_HANDLE_VALUE && h != nullptr; }
     void Close() {
         if (valid()) CloseHandle(h);
