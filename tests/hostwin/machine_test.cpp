@@ -45,14 +45,8 @@ TEST(MachineFolder, AMissingFolderIsRefused) {
     EXPECT_THROW(hostwin::OpenMachine("/nonexistent/machine/folder"), hostwin::MachineError);
 }
 
-TEST(MachineFolder, NoSettingsMeanWindows98InCWindows) {
+TEST(MachineFolder, NoSettingsMeanCWindows) {
     ScratchMachine machine;
-    OSVERSIONINFOA v = {};
-    v.dwOSVersionInfoSize = sizeof v;
-    ASSERT_TRUE(GetVersionExA(&v));
-    EXPECT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS), v.dwPlatformId);
-    EXPECT_EQ(4u, v.dwMajorVersion);
-    EXPECT_EQ(10u, v.dwMinorVersion);
     char dir[MAX_PATH];
     EXPECT_EQ(10u, GetWindowsDirectoryA(dir, sizeof dir));
     EXPECT_STREQ("C:\\WINDOWS", dir);
@@ -63,17 +57,20 @@ TEST(MachineFolder, VersionRecordsMatchTheReleases) {
     struct Case {
         const char* version;
         DWORD platform, major, minor, buildLow;
-    } cases[] = {{"win95", 1, 4, 0, 950},   {"win98", 1, 4, 10, 1998},    {"winme", 1, 4, 90, 3000},
+    } cases[] = {{nullptr, 1, 4, 10, 1998},  // no machine.ini: Windows 98
+                 {"win95", 1, 4, 0, 950},   {"win98", 1, 4, 10, 1998},    {"winme", 1, 4, 90, 3000},
                  {"nt4", 2, 4, 0, 1381},    {"win2000", 2, 5, 0, 2195},   {"WinXP", 2, 5, 1, 2600}};
     for (const Case& c : cases) {
-        ScratchMachine machine({{"machine.ini", std::string("[system]\nversion=") + c.version + "\n"}});
+        ScratchMachine machine(c.version ? ScratchMachine::Files{{"machine.ini", std::string("[system]\nversion=") + c.version + "\n"}}
+                                         : ScratchMachine::Files{});
         OSVERSIONINFOA v = {};
         v.dwOSVersionInfoSize = sizeof v;
         ASSERT_TRUE(GetVersionExA(&v));
-        EXPECT_EQ(c.platform, v.dwPlatformId) << c.version;
-        EXPECT_EQ(c.major, v.dwMajorVersion) << c.version;
-        EXPECT_EQ(c.minor, v.dwMinorVersion) << c.version;
-        EXPECT_EQ(c.buildLow, v.dwBuildNumber & 0xFFFF) << c.version;
+        const char* name = c.version ? c.version : "default";
+        EXPECT_EQ(c.platform, v.dwPlatformId) << name;
+        EXPECT_EQ(c.major, v.dwMajorVersion) << name;
+        EXPECT_EQ(c.minor, v.dwMinorVersion) << name;
+        EXPECT_EQ(c.buildLow, v.dwBuildNumber & 0xFFFF) << name;
         v.dwOSVersionInfoSize = 100;
         EXPECT_FALSE(GetVersionExA(&v));
         EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());

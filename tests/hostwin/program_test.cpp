@@ -53,28 +53,6 @@ TEST(ModulePath, IsTheExecutablesWindowsPathAndCutToTheBuffer) {
     EXPECT_EQ('#', small[5]);
 }
 
-TEST(Text, CompareStringIgnoresCaseWithinTheCounts) {
-    struct Case {
-        const char* a;
-        int na;
-        const char* b;
-        int nb;
-        DWORD flags;
-        int result;
-    } cases[] = {
-        {"Cleanup", 7, "Cleanup", 7, NORM_IGNORECASE, CSTR_EQUAL},
-        {"CLEANUPmore", 7, "Cleanup", 7, NORM_IGNORECASE, CSTR_EQUAL},
-        {"clean", 7, "Cleanup", 7, NORM_IGNORECASE, CSTR_LESS_THAN},
-        {"cleanup", 7, "Cleanup", 7, 0, CSTR_GREATER_THAN},
-        {"abc", -1, "abd", -1, 0, CSTR_LESS_THAN},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(c.result, CompareStringA(LOCALE_SYSTEM_DEFAULT, c.flags | NORM_IGNOREKANATYPE |
-                                                                      NORM_IGNOREWIDTH,
-                                           c.a, c.na, c.b, c.nb))
-            << c.a;
-}
-
 TEST(Text, WsprintfWritesAtMost1024Characters) {
     std::string big(3000, 'x');
     char out[1100];
