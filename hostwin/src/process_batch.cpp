@@ -1,5 +1,6 @@
 // The batch interpreter: reads the whole file, then runs it line by line.
 #include "process_batch.h"
+#include "process_spawn.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,27 +45,9 @@ std::string ExpandPercents(const std::string& line, const std::string& batchPath
     return out;
 }
 
-// Splits the rest of a command line into words; double quotes group blanks and are dropped.
-std::vector<std::string> Words(const std::string& text) {
-    std::vector<std::string> words;
-    std::string current;
-    bool inQuotes = false, any = false;
-    for (char c : text) {
-        if (c == '"') {
-            inQuotes = !inQuotes;
-            any = true;
-        } else if (IsBlank(c) && !inQuotes) {
-            if (any) words.push_back(current);
-            current.clear();
-            any = false;
-        } else {
-            current += c;
-            any = true;
-        }
-    }
-    if (any) words.push_back(current);
-    return words;
-}
+// Splits the rest of a command line into words; double quotes group blanks and are dropped,
+// as in the parameters of a started program.
+std::vector<std::string> Words(const std::string& text) { return SplitParameters(text); }
 
 // Takes the first word (quotes kept out) off the text; returns it and leaves the rest.
 std::string TakeWord(std::string& text) {
