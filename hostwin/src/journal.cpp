@@ -1,10 +1,10 @@
 #include "journal.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 
+#include "host_file.h"
 #include "machine.h"
 
 namespace hostwin {
@@ -70,9 +70,9 @@ void JournalEvent::Write() {
     Machine* machine = Machine::IfOpen();
     if (!machine) return;
     std::string text = line_ + "}\n";
-    // O_APPEND keeps lines of concurrent processes (the program and its batch) whole.
-    int fd = ::open(machine->HostPath("journal.jsonl").c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                    0644);
+    // O_APPEND keeps lines of concurrent processes (the program and its batch) whole; a link,
+    // FIFO or device in the journal's place is never written to.
+    int fd = OpenForAppend(machine->HostPath("journal.jsonl"));
     if (fd < 0) return;
     ssize_t written = ::write(fd, text.data(), text.size());
     (void)written;

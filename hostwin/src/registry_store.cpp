@@ -48,6 +48,7 @@
 #include <cstring>
 #include <utility>
 
+#include "host_file.h"
 #include "hostwin.h"
 #include "text_util.h"
 
@@ -370,17 +371,12 @@ RegistryStore::RegistryStore() {
 RegistryStore::~RegistryStore() = default;
 
 std::unique_ptr<RegistryStore> RegistryStore::Load(const std::string& hostFile) {
-    struct stat st;
-    if (::stat(hostFile.c_str(), &st) != 0) {
-        if (errno != ENOENT)
-            throw MachineError("cannot read " + hostFile + ": " + std::strerror(errno));
+    std::string text;
+    if (!ReadMachineFile(hostFile, kRegistryFileLimit, text)) {
         auto store = std::make_unique<RegistryStore>();
         store->file_ = hostFile;
         return store;
     }
-    std::string text;
-    if (!S_ISREG(st.st_mode) || !ReadHostFile(hostFile, text))
-        throw MachineError("cannot read " + hostFile + ": not a readable file");
     auto store = Parse(text, hostFile);
     store->file_ = hostFile;
     return store;

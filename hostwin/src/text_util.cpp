@@ -1,14 +1,14 @@
 #include "text_util.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
+#include "host_file.h"
 #include "hostwin.h"
 
 namespace hostwin {
@@ -42,19 +42,33 @@ std::string Trim(const std::string& s) {
 }
 
 bool ReadHostFile(const std::string& path, std::string& contents) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) return false;
-    contents = buffer.str();
-    return true;
+    // Non-blocking, so that a FIFO in place of a file never hangs the reader; only regular
+    // files are read, and only up to a limit.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+              static_cast<unsigned long long>(st.st_size) <= kHostFileLimit;
+    std::string text;
+    while (ok) {
+        char buffer[65536];
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+        ok = text.size() <= kHostFileLimit;
+    }
+    ::close(fd);
+    if (ok) contents.swap(text);
+    return ok;
 }
 
 void WriteHostFileAtomically(const std::string& path, const std::string& contents) {
-    std::string temp = path + ".tmp." + std::to_string(getpid());
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) throw MachineError("cannot write " + temp + ": " + std::strerror(errno));
+    std::string temp;
+    int fd = CreateTemporaryBeside(path, temp);
     size_t done = 0;
     while (done < contents.size()) {
         ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);

@@ -1,0 +1,158 @@
+#include "host_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "hostwin.h"
+
+namespace hostwin {
+
+namespace {
+
+// The files whose write-back goes through a temporary file beside them.
+const char* const kReplacedFiles[] = {"registry.reg", "attributes.txt"};
+
+[[noreturn]] void Refuse(const std::string& path, const std::string& why) {
+    throw MachineError("cannot read " + path + ": " + why);
+}
+
+const char* KindOf(mode_t mode) {
+    if (S_ISLNK(mode)) return "it is a symbolic link, not a regular file";
+    if (S_ISDIR(mode)) return "it is a directory, not a regular file";
+    if (S_ISFIFO(mode)) return "it is a FIFO, not a regular file";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a regular file";
+    return "it is not a regular file";
+}
+
+// The process id in "<pid>" or "<pid>.<hex>"; 0 when the text is neither.
+pid_t TemporaryOwner(const std::string& suffix) {
+    size_t i = 0;
+    long long pid = 0;
+    while (i < suffix.size() && suffix[i] >= '0' && suffix[i] <= '9' && pid < (1LL << 32))
+        pid = pid * 10 + (suffix[i++] - '0');
+    if (i == 0 || pid <= 0 || pid >= (1LL << 31)) return 0;
+    if (i < suffix.size()) {
+        if (suffix[i] != '.' || i + 1 == suffix.size()) return 0;
+        for (size_t j = i + 1; j < suffix.size(); ++j)
+            if (!std::isxdigit(static_cast<unsigned char>(suffix[j]))) return 0;
+    }
+    return static_cast<pid_t>(pid);
+}
+
+}  // namespace
+
+void RequireRegularOrMissing(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return;
+        Refuse(path, std::strerror(errno));
+    }
+    if (!S_ISREG(st.st_mode)) Refuse(path, KindOf(st.st_mode));
+}
+
+bool ReadMachineFile(const std::string& path, size_t limit, std::string& contents) {
+    // lstat first, so that a FIFO or device is refused without opening it at all.
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return false;
+        Refuse(path, std::strerror(errno));
+    }
+    if (!S_ISREG(st.st_mode)) Refuse(path, KindOf(st.st_mode));
+    // O_NOFOLLOW and O_NONBLOCK: a file swapped for a link or FIFO since the lstat still
+    // neither leads elsewhere nor blocks; fstat then tells what was opened.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return false;
+        Refuse(path, errno == ELOOP ? KindOf(S_IFLNK) : std::strerror(errno));
+    }
+    std::string text;
+    try {
+        if (::fstat(fd, &st) != 0) Refuse(path, std::strerror(errno));
+        if (!S_ISREG(st.st_mode)) Refuse(path, KindOf(st.st_mode));
+        if (static_cast<unsigned long long>(st.st_size) > limit)
+            Refuse(path, "larger than " + std::to_string(limit) + " bytes");
+        text.resize(static_cast<size_t>(st.st_size));
+        size_t done = 0;
+        // Read to the limit and one byte beyond, in case the file grows while it is read.
+        for (;;) {
+            if (done == text.size()) {
+                if (done > limit) Refuse(path, "larger than " + std::to_string(limit) + " bytes");
+                text.resize(done + 4096 > limit + 1 ? limit + 1 : done + 4096);
+            }
+            ssize_t n = ::read(fd, &text[done], text.size() - done);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                Refuse(path, std::strerror(errno));
+            }
+            if (n == 0) break;
+            done += static_cast<size_t>(n);
+        }
+        text.resize(done);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+    contents.swap(text);
+    return true;
+}
+
+int OpenForAppend(const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                    0644);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int CreateTemporaryBeside(const std::string& path, std::string& temporaryPath) {
+    static std::mt19937_64 generator{std::random_device{}()};
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        char suffix[48];
+        std::snprintf(suffix, sizeof suffix, ".tmp.%ld.%016llx", static_cast<long>(::getpid()),
+                      static_cast<unsigned long long>(generator()));
+        temporaryPath = path + suffix;
+        // O_EXCL with O_NOFOLLOW: a file or link planted under this name is never written
+        // through; another name is tried instead.
+        int fd = ::open(temporaryPath.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) break;
+    }
+    throw MachineError("cannot write " + temporaryPath + ": " + std::strerror(errno));
+}
+
+void RemoveStaleTemporaries(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    while (dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        for (const char* file : kReplacedFiles) {
+            const std::string prefix = std::string(file) + ".tmp.";
+            if (name.compare(0, prefix.size(), prefix) != 0) continue;
+            const pid_t owner = TemporaryOwner(name.substr(prefix.size()));
+            if (owner == 0) continue;
+            // A process that still runs may be about to rename its file into place.
+            if (owner != ::getpid() && !(::kill(owner, 0) != 0 && errno == ESRCH)) continue;
+            struct stat st;
+            const std::string path = folder + "/" + name;
+            if (::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) ::unlink(path.c_str());
+        }
+    }
+    ::closedir(dir);
+}
+
+}  // namespace hostwin

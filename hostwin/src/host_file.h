@@ -1,0 +1,41 @@
+// The machine folder's own files (registry.reg, machine.ini, attributes.txt, journal.jsonl)
+// come from wherever the folder came from, so they are opened defensively: only regular files,
+// never through a symbolic link, never blocking on a FIFO or device, and read up to a limit.
+#ifndef HOSTWIN_HOST_FILE_H
+#define HOSTWIN_HOST_FILE_H
+
+#include <cstddef>
+#include <string>
+
+namespace hostwin {
+
+// Size limits of the machine files: far above any real machine, far below what would exhaust
+// memory.
+constexpr size_t kSettingsFileLimit = size_t{1} << 20;     // machine.ini
+constexpr size_t kAttributesFileLimit = size_t{64} << 20;  // attributes.txt
+constexpr size_t kRegistryFileLimit = size_t{512} << 20;   // registry.reg
+
+// Reads a machine file whole. False when it does not exist; throws MachineError naming it when
+// it is a symbolic link, a directory, FIFO or device, cannot be read, or holds more than limit
+// bytes.
+bool ReadMachineFile(const std::string& path, size_t limit, std::string& contents);
+
+// Throws MachineError when path exists but is not a regular file (a link, FIFO, directory ...).
+void RequireRegularOrMissing(const std::string& path);
+
+// Opens journal.jsonl for appending, creating it when missing; -1 when it cannot be opened or is
+// not a regular file (a link, FIFO or device is never written through).
+int OpenForAppend(const std::string& path);
+
+// Creates a new, empty temporary file beside path (same folder) for an atomic replacement:
+// "<name>.tmp.<pid>.<random>", created exclusively and never through a link. Returns the open
+// descriptor and its name; throws MachineError when it cannot be created.
+int CreateTemporaryBeside(const std::string& path, std::string& temporaryPath);
+
+// Removes the temporary files that runs killed in the middle of a write-back left in folder:
+// those of processes that no longer run. Those of live processes are theirs to rename.
+void RemoveStaleTemporaries(const std::string& folder);
+
+}  // namespace hostwin
+
+#endif
