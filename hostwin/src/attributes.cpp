@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <unordered_map>
 
+#include "host_file.h"
 #include "hostwin.h"
 #include "machine.h"
 #include "text_util.h"
@@ -28,7 +30,55 @@ bool IsBelow(const std::string& path, const std::string& directory) {
            path[directory.size()] == '\\';
 }
 
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
 }  // namespace
+
+AttributeEntries ParseAttributes(const std::string& text, const std::string& fileLabel) {
+    AttributeEntries entries;
+    std::unordered_map<std::string, int> lines;  // by upper-cased path
+    int lineNo = 0;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        ++lineNo;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (Trim(line).empty() || line[0] == ';') continue;
+        const std::string where = fileLabel + " line " + std::to_string(lineNo) + ": ";
+        // Exactly: 1 to 8 hex digits, one tab, a full Windows path.
+        size_t digits = 0;
+        while (digits < line.size() && IsHexDigit(line[digits])) ++digits;
+        std::string path;
+        if (digits == 0 || digits > 8 || digits >= line.size() || line[digits] != '\t' ||
+            !NormalizeFullWindowsPath(line.substr(digits + 1), path))
+            throw MachineError(where + "expected 1 to 8 hex digits, a tab and a full Windows path");
+        auto first = lines.emplace(ToUpperAscii(path), lineNo);
+        if (!first.second)
+            throw MachineError(where + path + " is listed twice, in line " +
+                               std::to_string(first.first->second) + " and line " +
+                               std::to_string(lineNo));
+        entries.emplace_back(path, static_cast<DWORD>(std::strtoul(line.c_str(), nullptr, 16)));
+    }
+    return entries;
+}
+
+std::string FormatAttributes(const AttributeEntries& entries) {
+    std::string text;
+    for (const auto& e : entries) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(e.second));
+        text += hex;
+        text += '\t';
+        text += e.first;
+        text += '\n';
+    }
+    return text;
+}
 
 AttributeStore::AttributeStore(std::string hostFile) : file_(std::move(hostFile)) {
     ReloadIfChanged();
@@ -39,29 +89,9 @@ AttributeStore::AttributeStore(std::string hostFile) : file_(std::move(hostFile)
 void AttributeStore::ReloadIfChanged() {
     long long stamp = Stamp(file_);
     if (stamp == loadedStamp_ || dirty_) return;
-    entries_.clear();
     std::string text;
-    if (ReadHostFile(file_, text)) {
-        int lineNo = 0;
-        size_t pos = 0;
-        while (pos < text.size()) {
-            size_t end = text.find('\n', pos);
-            if (end == std::string::npos) end = text.size();
-            std::string line = text.substr(pos, end - pos);
-            pos = end + 1;
-            ++lineNo;
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (Trim(line).empty()) continue;
-            size_t tab = line.find('\t');
-            char* stop = nullptr;
-            std::string hex = tab == std::string::npos ? "" : line.substr(0, tab);
-            unsigned long bits = std::strtoul(hex.c_str(), &stop, 16);
-            if (hex.empty() || *stop != '\0' || tab + 1 >= line.size())
-                throw MachineError(file_ + " line " + std::to_string(lineNo) +
-                                   ": expected hex bits, a tab and a Windows path");
-            entries_.emplace_back(line.substr(tab + 1), static_cast<DWORD>(bits));
-        }
-    }
+    entries_.clear();
+    if (ReadMachineFile(file_, kAttributesFileLimit, text)) entries_ = ParseAttributes(text, file_);
     loadedStamp_ = stamp;
 }
 
@@ -115,15 +145,7 @@ void AttributeStore::Move(const std::string& fromWindowsPath, const std::string&
 
 void AttributeStore::Save() {
     if (!dirty_) return;
-    std::string text;
-    for (const auto& e : entries_) {
-        char hex[16];
-        std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(e.second));
-        text += hex;
-        text += '\t';
-        text += e.first;
-        text += '\n';
-    }
+    const std::string text = FormatAttributes(entries_);
     WriteHostFileAtomically(file_, text);
     dirty_ = false;
     loadedStamp_ = Stamp(file_);

@@ -18,6 +18,18 @@ constexpr DWORD kStoredAttributeMask = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_
                                        FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                                        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
+// The lines of attributes.txt: normal-form Windows path and bits, in file order.
+using AttributeEntries = std::vector<std::pair<std::string, DWORD>>;
+
+// Parses attributes.txt. Blank lines and lines starting with ';' are skipped; every other line
+// is 1 to 8 hex digits, a tab and a full Windows path, which is taken in its normal form
+// (NormalizeFullWindowsPath). Throws MachineError naming fileLabel and the line for anything
+// else and for a path listed twice (naming both lines). A path may hold blanks and ';', so
+// nothing after it counts as a comment.
+AttributeEntries ParseAttributes(const std::string& text, const std::string& fileLabel);
+// The file's text for the entries: "%08X<tab>path" lines.
+std::string FormatAttributes(const AttributeEntries& entries);
+
 class AttributeStore {
 public:
     // Reads the file (a missing file is an empty store); throws MachineError for a bad line.
@@ -36,7 +48,7 @@ public:
 private:
     void ReloadIfChanged();
     std::string file_;
-    std::vector<std::pair<std::string, DWORD>> entries_;
+    AttributeEntries entries_;
     long long loadedStamp_ = -1;
     bool dirty_ = false;
 };

@@ -64,11 +64,11 @@ bool ParseWord(const std::string& text, DWORD& value) {
 }
 
 // Reads and checks the [devices] section; throws MachineError naming the line of bad text.
-std::vector<DeviceSetup> ReadDeviceSetups() {
-    const Machine& machine = Machine::Current();
+std::vector<DeviceSetup> ParseDeviceSetups(const IniFile& settings, const std::string& fileLabel) {
     std::vector<DeviceSetup> devices;
-    const IniSection* section = machine.Settings().find("devices");
+    const IniSection* section = settings.find("devices");
     if (!section) return devices;
+    RequireUniqueKeys(*section, fileLabel);
     auto find = [&](const std::string& name) -> DeviceSetup* {
         for (DeviceSetup& d : devices)
             if (EqualsNoCase(d.name, name)) return &d;
@@ -77,8 +77,7 @@ std::vector<DeviceSetup> ReadDeviceSetups() {
     // Device lines first, so that the other keys may name a device declared below them.
     for (int pass = 0; pass < 2; ++pass) {
         for (const IniEntry& e : section->entries) {
-            const std::string where =
-                machine.HostPath("machine.ini") + " line " + std::to_string(e.line) + ": ";
+            const std::string where = fileLabel + " line " + std::to_string(e.line) + ": ";
             if (!e.hasValue) throw MachineError(where + "expected key=value in [devices]");
             const std::string& key = e.key;
             const size_t answerAt = ToLowerAscii(key).rfind(".answer.");
@@ -88,7 +87,6 @@ std::vector<DeviceSetup> ReadDeviceSetups() {
                 if (isFail || isAnswer) continue;
                 if (key.find_first_of("\\/:*?\"<>| ") != std::string::npos)
                     throw MachineError(where + "'" + key + "' is not a device name");
-                if (find(key)) throw MachineError(where + "device '" + key + "' listed twice");
                 DeviceSetup device;
                 device.name = key;
                 if (EqualsNoCase(e.value, "installed"))
@@ -156,10 +154,16 @@ private:
 
 }  // namespace
 
+void CheckDeviceSettings(const IniFile& settings, const std::string& fileLabel) {
+    ParseDeviceSetups(settings, fileLabel);
+}
+
 HANDLE OpenDeviceFile(const char* name, DWORD flagsAndAttributes) {
     std::string deviceName = name ? name : "";
     if (deviceName.compare(0, 4, kDevicePrefix) == 0) deviceName = deviceName.substr(4);
-    for (DeviceSetup& device : ReadDeviceSetups()) {
+    const Machine& machine = Machine::Current();
+    for (DeviceSetup& device :
+         ParseDeviceSetups(machine.Settings(), machine.HostPath("machine.ini"))) {
         if (!EqualsNoCase(device.name, deviceName) || !device.installed) continue;
         JournalEvent("device-open").Text("device", device.name).Result(true, 0).Write();
         return InsertHandle(std::make_unique<DeviceObject>(

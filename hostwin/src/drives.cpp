@@ -31,17 +31,26 @@ bool ParseDriveType(const std::string& word, UINT& type) {
 
 }  // namespace
 
+void CheckDriveSettings(const IniSection& drives, const std::string& fileLabel) {
+    RequireUniqueKeys(drives, fileLabel);
+    for (const IniEntry& e : drives.entries) {
+        const std::string where = fileLabel + " line " + std::to_string(e.line) + ": ";
+        const char letter = FoldCase(e.key[0]);
+        if (e.key.size() != 1 || letter < 'A' || letter > 'Z')
+            throw MachineError(where + "'" + e.key + "' is not a drive letter");
+        UINT type;
+        if (!e.hasValue || !ParseDriveType(e.value, type))
+            throw MachineError(where + "a drive is removable, fixed, remote, cdrom or ramdisk");
+    }
+}
+
 UINT DriveType(char driveLetter) {
-    const Machine& machine = Machine::Current();
-    if (const IniSection* drives = machine.Settings().find("drives")) {
+    // The section was checked when the machine opened.
+    if (const IniSection* drives = Machine::Current().Settings().find("drives")) {
         for (const IniEntry& e : drives->entries) {
-            if (e.key.size() != 1 || FoldCase(e.key[0]) != FoldCase(driveLetter)) continue;
             UINT type;
-            if (!e.hasValue || !ParseDriveType(e.value, type))
-                throw MachineError(machine.HostPath("machine.ini") + " line " +
-                                   std::to_string(e.line) +
-                                   ": a drive is removable, fixed, remote, cdrom or ramdisk");
-            return type;
+            if (FoldCase(e.key[0]) == FoldCase(driveLetter) && ParseDriveType(e.value, type))
+                return type;
         }
     }
     struct stat st;

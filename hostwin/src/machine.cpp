@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "attributes.h"
+#include "host_file.h"
 #include "hostwin.h"
 #include "registry_store.h"
 #include "text_util.h"
@@ -13,17 +14,6 @@
 namespace hostwin {
 
 namespace {
-
-// Build numbers as the releases report them: the 9x family keeps major and minor version in
-// the high word of dwBuildNumber.
-const VersionRecord kVersions[] = {
-    {"win95", VER_PLATFORM_WIN32_WINDOWS, 4, 0, 0x040003B6, ""},
-    {"win98", VER_PLATFORM_WIN32_WINDOWS, 4, 10, 0x040A07CE, " "},
-    {"winme", VER_PLATFORM_WIN32_WINDOWS, 4, 90, 0x045A0BB8, " "},
-    {"nt4", VER_PLATFORM_WIN32_NT, 4, 0, 1381, "Service Pack 6"},
-    {"win2000", VER_PLATFORM_WIN32_NT, 5, 0, 2195, "Service Pack 4"},
-    {"winxp", VER_PLATFORM_WIN32_NT, 5, 1, 2600, "Service Pack 3"},
-};
 
 std::unique_ptr<Machine>& OpenSlot() {
     static std::unique_ptr<Machine> machine;
@@ -37,55 +27,26 @@ bool IsDirectory(const std::string& path) {
 
 }  // namespace
 
-const VersionRecord* FindVersionRecord(const std::string& name) {
-    for (const VersionRecord& v : kVersions)
-        if (EqualsNoCase(name, v.name)) return &v;
-    return nullptr;
-}
-
 Machine::Machine(const std::string& hostFolder) : root_(hostFolder) {
     while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
     if (!IsDirectory(root_))
         throw MachineError("machine folder " + root_ + " does not exist or is not a folder");
-    version_ = FindVersionRecord("win98");
-
     std::string text;
     const std::string iniPath = HostPath("machine.ini");
-    if (ReadHostFile(iniPath, text)) {
-        settings_ = ParseIni(text, iniPath);
-        if (const IniSection* system = settings_.find("system")) {
-            for (const IniEntry& e : system->entries) {
-                const std::string where = iniPath + " line " + std::to_string(e.line) + ": ";
-                if (!e.hasValue) throw MachineError(where + "expected key=value in [system]");
-                if (EqualsNoCase(e.key, "version")) {
-                    version_ = FindVersionRecord(e.value);
-                    if (!version_)
-                        throw MachineError(where + "unknown version '" + e.value +
-                                           "' (win95, win98, winme, nt4, win2000 or winxp)");
-                } else if (EqualsNoCase(e.key, "windir")) {
-                    if (!ParseAbsoluteDrivePath(e.value))
-                        throw MachineError(where + "windir must be a full path such as C:\\WINDOWS");
-                    windowsDirectory_ = e.value;
-                    while (windowsDirectory_.size() > 3 && (windowsDirectory_.back() == '\\' ||
-                                                            windowsDirectory_.back() == '/'))
-                        windowsDirectory_.pop_back();
-                } else {
-                    throw MachineError(where + "unknown setting '" + e.key + "' in [system]");
-                }
-            }
-        }
-        if (const IniSection* inUse = settings_.find("in use"))
-            for (const IniEntry& e : inUse->entries)
-                inUse_.push_back(e.hasValue ? e.key + "=" + e.value : e.key);
-    }
+    if (ReadMachineFile(iniPath, kSettingsFileLimit, text))
+        settings_ = ParseMachineSettings(text, iniPath);
+    // The journal is appended to by every process; it must be a plain file or nothing yet.
+    RequireRegularOrMissing(HostPath("journal.jsonl"));
     attributes_ = std::make_unique<AttributeStore>(HostPath("attributes.txt"));
     registry_ = RegistryStore::Load(HostPath("registry.reg"));
+    // Temporary files of runs killed during a write-back are of no further use.
+    RemoveStaleTemporaries(root_);
 }
 
 Machine::~Machine() = default;
 
 bool Machine::IsInUse(const std::string& windowsPath) const {
-    for (const std::string& p : inUse_)
+    for (const std::string& p : settings_.inUse)
         if (SameWindowsPath(p, windowsPath)) return true;
     return false;
 }

@@ -9,22 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "ini_file.h"
+#include "machine_settings.h"
 
 namespace hostwin {
 
 class RegistryStore;
 class AttributeStore;
-
-// What GetVersionExA reports for one release.
-struct VersionRecord {
-    const char* name;  // the machine.ini word: win95, win98, winme, nt4, win2000, winxp
-    DWORD platformId;
-    DWORD major;
-    DWORD minor;
-    DWORD build;
-    const char* csdVersion;
-};
 
 class Machine {
 public:
@@ -39,13 +29,15 @@ public:
 
     const std::string& Root() const { return root_; }
     std::string HostPath(const std::string& relative) const { return root_ + "/" + relative; }
-    const VersionRecord& Version() const { return *version_; }
-    bool IsWin9x() const { return version_->platformId == VER_PLATFORM_WIN32_WINDOWS; }
+    const VersionRecord& Version() const { return *settings_.version; }
+    bool IsWin9x() const { return settings_.version->platformId == VER_PLATFORM_WIN32_WINDOWS; }
     // The Windows directory, e.g. C:\WINDOWS, without a trailing backslash.
-    const std::string& WindowsDirectory() const { return windowsDirectory_; }
-    const IniFile& Settings() const { return settings_; }
+    const std::string& WindowsDirectory() const { return settings_.windowsDirectory; }
+    const IniFile& Settings() const { return settings_.ini; }
     // Whether machine.ini lists the file (canonical Windows path) as held open by another program.
     bool IsInUse(const std::string& windowsPath) const;
+    // The files that machine.ini lists as held open, in normal form.
+    const std::vector<std::string>& InUseFiles() const { return settings_.inUse; }
 
     RegistryStore& Registry() { return *registry_; }
     AttributeStore& Attributes() { return *attributes_; }
@@ -58,16 +50,10 @@ public:
 
 private:
     std::string root_;
-    const VersionRecord* version_ = nullptr;
-    std::string windowsDirectory_ = "C:\\WINDOWS";
-    IniFile settings_;
-    std::vector<std::string> inUse_;
+    MachineSettings settings_;
     std::unique_ptr<RegistryStore> registry_;
     std::unique_ptr<AttributeStore> attributes_;
 };
-
-// The version records of the releases that machine.ini can name.
-const VersionRecord* FindVersionRecord(const std::string& name);
 
 }  // namespace hostwin
 

@@ -98,10 +98,8 @@ DWORD CheckDeleteAccess(const std::string& windowsPath) {
 bool AnyOpenBelow(const std::string& windowsDirectory) {
     for (const auto& entry : Opens())
         if (IsBelow(entry.second.path, windowsDirectory)) return true;
-    if (const IniSection* inUse = Machine::Current().Settings().find("in use"))
-        for (const IniEntry& e : inUse->entries)
-            if (IsBelow(e.hasValue ? e.key + "=" + e.value : e.key, windowsDirectory))
-                return true;
+    for (const std::string& path : Machine::Current().InUseFiles())
+        if (IsBelow(path, windowsDirectory)) return true;
     return false;
 }
 

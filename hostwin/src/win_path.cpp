@@ -259,4 +259,25 @@ bool MatchesWildcard(const std::string& pattern, const std::string& name) {
     return false;
 }
 
+bool NormalizeFullWindowsPath(const std::string& path, std::string& normal) {
+    if (!ParseAbsoluteDrivePath(path)) return false;
+    std::string out = std::string(1, FoldCase(path[0])) + ":";
+    std::vector<std::string> parts;
+    for (std::string part : SplitComponents(ToBackslashes(path.substr(3)))) {
+        if (part == ".") continue;
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+            continue;
+        }
+        while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+        if (part.empty()) continue;
+        if (HasForbiddenCharacter(part)) return false;
+        parts.push_back(part);
+    }
+    for (const std::string& part : parts) out += "\\" + part;
+    if (parts.empty()) out += "\\";
+    normal = out;
+    return true;
+}
+
 }  // namespace hostwin

@@ -45,6 +45,13 @@ bool WindowsPathOfHostFile(const std::string& hostPath, std::string& windowsPath
 // True for "X:\..." with a letter A-Z.
 bool ParseAbsoluteDrivePath(const std::string& path);
 
+// The normal form of a full Windows path "X:\..." as the settings files give it, without
+// touching the disk: upper-case drive letter, backslashes, no empty, "." or ".." components,
+// trailing dots and blanks of names dropped; names keep their case (compare them with
+// SameWindowsPath). False for anything but a full path whose names hold no character that
+// Windows forbids. The length is not checked: a setting may name a path no file can have.
+bool NormalizeFullWindowsPath(const std::string& path, std::string& normal);
+
 // Case-insensitive comparison of two Windows paths, treating / and \ alike.
 bool SameWindowsPath(const std::string& a, const std::string& b);
 

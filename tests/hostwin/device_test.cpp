@@ -90,24 +90,4 @@ TEST_F(Device, RefusedCodesAndBadCallsFailWithTheirErrors) {
     EXPECT_EQ(0x5555u, out);
 }
 
-TEST(DeviceSettings, BadLinesNameTheFileAndLine) {
-    struct Case { const char* devices; const char* expected; } cases[] = {
-        {"br10core.vxd=present", "line 2: a device is installed or missing, not 'present'"},
-        {"br10core.vxd=installed\nbr10core.vxd=missing", "line 3: device 'br10core.vxd' listed twice"},
-        {"br10core.vxd=installed\nbr10core.vxd.answer.0x1=0x100000000",
-         "line 3: expected a 32-bit word"},
-    };
-    for (const Case& c : cases) {
-        ScratchMachine machine{{"machine.ini", std::string("[devices]\n") + c.devices + "\n"}};
-        std::string error;
-        try {
-            OpenDevice("\\\\.\\br10core.vxd");
-        } catch (const hostwin::MachineError& e) {
-            error = e.what();
-        }
-        EXPECT_NE(std::string::npos, error.find("machine.ini " + std::string(c.expected)))
-            << c.devices << " -> " << error;
-    }
-}
-
 }  // namespace
