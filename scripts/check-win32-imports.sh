@@ -4,7 +4,7 @@
 #   scripts/check-win32-imports.sh build/win32
 set -euo pipefail
 build="${1:-build/win32}"
-allowed="ADVAPI32.dll KERNEL32.dll msvcrt.dll SHELL32.dll USER32.dll"
+allowed="ADVAPI32.dll KERNEL32.dll SHELL32.dll USER32.dll"
 status=0
 for exe in "$build/uninstaller/unpellam.exe" "$build/upgrade/upgrade.exe"; do
   for dll in $(i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print $3}' | sort -u); do

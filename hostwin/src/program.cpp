@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "command_line_tail.h"
 #include "host_error.h"
 #include "hostwin.h"
 #include "journal.h"
@@ -56,18 +57,7 @@ void SetProgram(const std::string& hostExecutable, const std::string& arguments)
 }
 
 std::string CommandLineTail(const std::string& commandLine) {
-    size_t i = 0;
-    if (i < commandLine.size() && commandLine[i] == '"') {
-        ++i;
-        while (i < commandLine.size() && commandLine[i] != '"') ++i;
-        if (i < commandLine.size()) ++i;
-    } else {
-        while (i < commandLine.size() && static_cast<unsigned char>(commandLine[i]) > ' ') ++i;
-    }
-    while (i < commandLine.size() && commandLine[i] != '\0' &&
-           static_cast<unsigned char>(commandLine[i]) <= ' ')
-        ++i;
-    return commandLine.substr(i);
+    return winrt::CommandLineTail(commandLine.c_str());
 }
 
 int RunProgram(int argc, char** argv, WinMainFunction winMain) {

@@ -23,6 +23,9 @@ TEST(CommandLine, TailFollowsTheWindowsStartUpRules) {
         {"unpellam.exe", ""},
         {"\"unterminated quote now", ""},
         {"\"\"now", "now"},
+        {"\"C:\\Silent\\unpellam.exe\"now", "now"},
+        {"\"C:\\WINDOWS\\UNPELLAM.EXE\"\tsilent ", "silent "},
+        {" now", "now"},
         {"", ""},
     };
     for (const Case& c : cases) EXPECT_EQ(c.tail, hostwin::CommandLineTail(c.line)) << c.line;
