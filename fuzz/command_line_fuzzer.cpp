@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "command_line_tail.h"
 #include "fuzz_check.h"
 #include "hostwin.h"
 
@@ -34,8 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const void* zero = std::memchr(bytes, 0, size);
     const std::string line(bytes, zero ? static_cast<size_t>(static_cast<const char*>(zero) - bytes)
                                        : size);
-    const std::string tail = hostwin::CommandLineTail(line);
+    // The shared rule of both builds, and what hostwin's bridge hands WinMain.
+    const char* shared = winrt::CommandLineTail(line.c_str());
+    FUZZ_CHECK(shared >= line.c_str() && shared <= line.c_str() + line.size());
+    const std::string tail = shared;
     FUZZ_CHECK(tail == ExpectedTail(line));
+    FUZZ_CHECK(hostwin::CommandLineTail(line) == tail);
     // The tail is what ends the line, and never starts with a blank.
     FUZZ_CHECK(tail.size() <= line.size() &&
                line.compare(line.size() - tail.size(), tail.size(), tail) == 0);
