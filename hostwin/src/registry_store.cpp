@@ -107,8 +107,9 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
 
 class Parser {
 public:
-    Parser(RegistryStore& store, const std::string& text, const std::string& fileName)
-        : store_(store), text_(text), file_(fileName) {}
+    Parser(RegistryStore& store, const std::string& text, const std::string& fileName,
+           bool merge)
+        : store_(store), text_(text), file_(fileName), merge_(merge) {}
 
     void Run() {
         std::string line;
@@ -146,6 +147,10 @@ private:
     void KeyLine(const std::string& content) {
         if (content.size() < 2 || content.back() != ']')
             Fail(line_, "a key line must end with ']'");
+        if (merge_ && content[1] == '-') {
+            DeletionLine(content.substr(2, content.size() - 3));
+            return;
+        }
         const std::string path = content.substr(1, content.size() - 2);
         size_t end = path.find('\\');
         const std::string rootName = path.substr(0, end);
@@ -160,6 +165,25 @@ private:
             key = &store_.CreateSubkey(*key, level);
         }
         current_ = key;
+        afterDeletion_ = false;
+    }
+
+    // [-ROOT\level...]: deletes the key with everything below it; a missing key is no error.
+    void DeletionLine(const std::string& path) {
+        size_t end = path.find('\\');
+        const std::string rootName = path.substr(0, end);
+        RegistryKey* key = store_.RootNamed(rootName);
+        if (!key) Fail(line_, "unknown root key '" + rootName + "'");
+        if (end == std::string::npos) Fail(line_, "a root key cannot be deleted");
+        while (key && end != std::string::npos) {
+            size_t start = end + 1;
+            end = path.find('\\', start);
+            key = key->FindSubkey(
+                path.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        }
+        if (key) store_.DeleteKey(*key);
+        current_ = nullptr;
+        afterDeletion_ = true;
     }
 
     // A quoted text starting at content[pos] ('"'); returns the position after its end quote.
@@ -181,7 +205,9 @@ private:
     }
 
     void ValueLine(const std::string& content) {
-        if (!current_) Fail(line_, "value line before any [key] line");
+        if (!current_)
+            Fail(line_, afterDeletion_ ? "value line after a [-key] deletion line"
+                                       : "value line before any [key] line");
         std::string name;
         size_t pos = 1;
         if (content[0] == '"') pos = QuotedText(content, 0, name);
@@ -192,7 +218,9 @@ private:
         while (pos < content.size() && IsBlank(content[pos])) ++pos;
         const std::string data = content.substr(pos);
 
-        if (!data.empty() && data[0] == '"') {
+        if (merge_ && data == "-") {
+            store_.DeleteValue(*current_, name);
+        } else if (!data.empty() && data[0] == '"') {
             std::string text;
             size_t after = QuotedText(data, 0, text);
             if (after != data.size()) Fail(line_, "unexpected text after the closing quote");
@@ -255,6 +283,8 @@ private:
     RegistryStore& store_;
     const std::string& text_;
     const std::string& file_;
+    const bool merge_;
+    bool afterDeletion_ = false;
     size_t pos_ = 0;
     int line_ = 0;
     RegistryKey* current_ = nullptr;
@@ -277,7 +307,8 @@ bool WritableAsText(const RegistryValue& v) {
            d.find_first_of("\r\n") == std::string::npos;
 }
 
-void AppendValue(std::string& out, const RegistryValue& v) {
+// wrap: break byte lists as regedit does and end the line with CR LF; else one line, no end.
+void AppendValue(std::string& out, const RegistryValue& v, bool wrap = true) {
     const size_t lineStart = out.size();
     if (v.name.empty())
         out += '@';
@@ -304,7 +335,7 @@ void AppendValue(std::string& out, const RegistryValue& v) {
         size_t column = out.size() - lineStart;
         for (size_t i = 0; i < v.data.size(); ++i) {
             const size_t piece = i + 1 < v.data.size() ? 3 : 2;
-            if (column + piece > kWidth && column > kIndent) {
+            if (wrap && column + piece > kWidth && column > kIndent) {
                 out += "\\\r\n  ";
                 column = kIndent;
             }
@@ -315,10 +346,16 @@ void AppendValue(std::string& out, const RegistryValue& v) {
             column += piece;
         }
     }
-    out += "\r\n";
+    if (wrap) out += "\r\n";
 }
 
 }  // namespace
+
+std::string ValueLine(const RegistryValue& value) {
+    std::string line;
+    AppendValue(line, value, false);
+    return line;
+}
 
 // ---- RegistryKey ---------------------------------------------------------------------------
 
@@ -385,9 +422,13 @@ std::unique_ptr<RegistryStore> RegistryStore::Load(const std::string& hostFile) 
 std::unique_ptr<RegistryStore> RegistryStore::Parse(const std::string& text,
                                                     const std::string& fileName) {
     auto store = std::make_unique<RegistryStore>();
-    Parser(*store, text, fileName).Run();
+    Parser(*store, text, fileName, false).Run();
     store->dirty_ = false;
     return store;
+}
+
+void RegistryStore::Merge(const std::string& text, const std::string& fileName) {
+    Parser(*this, text, fileName, true).Run();
 }
 
 void RegistryStore::Save() {
@@ -396,25 +437,42 @@ void RegistryStore::Save() {
     dirty_ = false;
 }
 
-std::string RegistryStore::Serialize() const {
-    std::string out = "REGEDIT4\r\n\r\n";
+namespace {
+
+// Appends key and everything below it in tree order. A root's line appears only when the root
+// has values (regedit writes none for an empty root); with always, the first key's line appears
+// in any case.
+void AppendTree(std::string& out, const RegistryKey& top, bool always) {
     std::vector<std::pair<const RegistryKey*, std::string>> pending;
-    for (int i = kRootSlots - 1; i >= 0; --i)
-        if (roots_[i]) pending.emplace_back(roots_[i].get(), roots_[i]->name_);
+    pending.emplace_back(&top, top.FullName());
     while (!pending.empty()) {
         const RegistryKey* key = pending.back().first;
         std::string name = std::move(pending.back().second);
         pending.pop_back();
-        if (!key->isRoot_ || !key->values_.empty()) {
+        if (!key->IsRoot() || key->ValueCount() > 0 || (always && key == &top)) {
             out += '[';
             out += name;
             out += "]\r\n";
-            for (const auto& v : key->values_) AppendValue(out, *v);
+            for (size_t i = 0; i < key->ValueCount(); ++i) AppendValue(out, key->ValueAt(i));
             out += "\r\n";
         }
-        for (auto it = key->subkeys_.rbegin(); it != key->subkeys_.rend(); ++it)
-            pending.emplace_back(it->get(), name + '\\' + (*it)->name_);
+        for (size_t i = key->SubkeyCount(); i-- > 0;)
+            pending.emplace_back(&key->SubkeyAt(i), name + '\\' + key->SubkeyAt(i).Name());
     }
+}
+
+}  // namespace
+
+std::string RegistryStore::Serialize() const {
+    std::string out = "REGEDIT4\r\n\r\n";
+    for (int i = 0; i < kRootSlots; ++i)
+        if (roots_[i]) AppendTree(out, *roots_[i], false);
+    return out;
+}
+
+std::string RegistryStore::SerializeKey(const RegistryKey& key) const {
+    std::string out = "REGEDIT4\r\n\r\n";
+    AppendTree(out, key, true);
     return out;
 }
 

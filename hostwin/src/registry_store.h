@@ -20,6 +20,10 @@ struct RegistryValue {
     std::string data;  // the bytes exactly as stored
 };
 
+// The value as one line of registry text without line end: "name"="text", @=dword:00000001,
+// "name"=hex:01,02 (byte lists unwrapped).
+std::string ValueLine(const RegistryValue& value);
+
 // One key. Subkeys and values keep their order (file order, new ones last) and the case of
 // their names; lookups by name ignore ASCII case. A key lives as long as its parent or an open
 // handle holds it: a deleted key that is still open survives, detached and marked deleted.
@@ -75,8 +79,16 @@ public:
 
     // Writes the registry back atomically when it changed since the last save.
     void Save();
+    // Applies registry text to the registry as regedit imports a file: keys and values are
+    // created or replaced, [-ROOT\key] deletes a key with everything below it and "name"=-
+    // deletes a value (a missing one is no error). Throws MachineError naming the file and
+    // line for malformed text; the lines before it have been applied then.
+    void Merge(const std::string& text, const std::string& fileName);
     // The registry as REGEDIT4 text, the way Save() writes it.
     std::string Serialize() const;
+    // One key and everything below it as REGEDIT4 text (the key's line even when it has no
+    // values).
+    std::string SerializeKey(const RegistryKey& key) const;
     bool HasChanges() const { return dirty_; }
 
     // The stored tree of a predefined root (HKEY_CLASSES_ROOT ... HKEY_DYN_DATA); null for

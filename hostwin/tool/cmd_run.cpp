@@ -1,0 +1,33 @@
+// hostwin run DIR -- PROGRAM ARGS...: runs a program on the machine and shows its journal.
+#include "program_runs.h"
+#include "registry_file.h"
+#include "tool.h"
+
+namespace hostwin_tool {
+
+const char kRunHelp[] =
+    "usage: hostwin run DIR [--json] -- PROGRAM [ARGS...]\n\n"
+    "Runs PROGRAM (unpellam, upgrade, or a path) on the machine folder DIR, then prints the\n"
+    "journal lines of that run. The folder is changed as the program changes it. Message boxes\n"
+    "take their answers from HOSTWIN_ANSWERS, else from the terminal (see README.md).\n\n"
+    "  --json  the journal lines as they are (one JSON object per line)\n\n"
+    "exit codes: the program's own; 2 bad usage, a folder that cannot be used or no such\n"
+    "program.\n";
+
+int CommandRun(const std::vector<std::string>& args) {
+    const ParsedArgs parsed = ParseArgs(args, {"json"}, {});
+    if (parsed.words.size() != 1 || !parsed.hasRest || parsed.rest.empty())
+        throw UsageError("expected a machine folder, then -- and the program to run");
+    const std::string dir = ExistingMachineFolder(parsed.words[0]);
+    const std::string program = FindProgram(parsed.rest[0]);
+    const unsigned long long start = JournalSize(dir);
+    const int code = RunProgramOn(
+        dir, program, std::vector<std::string>(parsed.rest.begin() + 1, parsed.rest.end()));
+    std::string out;
+    for (const std::string& line : JournalLinesFrom(dir, start))
+        out += (parsed.Has("json") ? line : ReadableJournalLine(line)) + "\n";
+    WriteStandardOutput(out);
+    return code;
+}
+
+}  // namespace hostwin_tool
