@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "hostwin.h"
 #include "progress.h"
@@ -80,11 +82,11 @@ unsigned long long JournalSize(const std::string& folder) {
 }
 
 std::vector<std::string> JournalLinesFrom(const std::string& folder, unsigned long long offset) {
-    std::string text;
     std::vector<std::string> lines;
-    if (!hostwin::ReadHostFile(folder + "/journal.jsonl", text) || offset >= text.size())
-        return lines;
-    size_t pos = static_cast<size_t>(offset);
+    std::ifstream in(folder + "/journal.jsonl", std::ios::binary);
+    if (!in || !in.seekg(static_cast<std::streamoff>(offset))) return lines;
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t pos = 0;
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);
         if (end == std::string::npos) end = text.size();

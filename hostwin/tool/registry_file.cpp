@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "host_file.h"
 #include "hostwin.h"
 #include "progress.h"
 #include "text_util.h"
@@ -37,10 +38,8 @@ hostwin::RegistryKey* FindKeyByPath(const hostwin::RegistryStore& store,
 
 std::string ReadWholeFile(const std::string& path) {
     std::string text;
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        !hostwin::ReadHostFile(path, text))
-        throw hostwin::MachineError("cannot read " + path);
+    if (!hostwin::ReadMachineFile(path, hostwin::kRegistryFileLimit, text))
+        throw hostwin::MachineError("cannot read " + path + ": no such file");
     return text;
 }
 
