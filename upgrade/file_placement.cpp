@@ -30,15 +30,29 @@ bool PlaceFile(const std::string& name, PlaceMode mode, const std::string& destD
                const std::string& sourceDir) {
     const std::string source = JoinPath(sourceDir, name);
     // Clears read-only, hidden, system and archive; fails chiefly when there is no source.
-    if (!SetFileAttributesA(source.c_str(), FILE_ATTRIBUTE_NORMAL)) return false;
+    // On read-only media (a CD) the source keeps its attributes but is placed all the same:
+    // its copy is then cleared instead, so that the next upgrade can replace it.
+    const bool sourceCleared = SetFileAttributesA(source.c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
+    if (!sourceCleared && GetFileAttributesA(source.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return false;
     const std::string destination = JoinPath(destDir, name);
 
-    if (mode == PlaceMode::Copy) return CopyFileA(source.c_str(), destination.c_str(), FALSE) != 0;
-
-    if (MoveFileA(source.c_str(), destination.c_str())) return true;
-    // The destination exists (or lies on another drive): copy over it, then drop the source.
-    if (!CopyFileA(source.c_str(), destination.c_str(), FALSE)) return false;
-    return DeleteFileA(source.c_str()) != 0;
+    bool placed;
+    bool sourceDeleted = true;
+    if (mode == PlaceMode::Copy) {
+        placed = CopyFileA(source.c_str(), destination.c_str(), FALSE) != 0;
+    } else if (MoveFileA(source.c_str(), destination.c_str())) {
+        placed = true;
+    } else {
+        // The destination exists (or lies on another drive): copy over it, then drop the
+        // source. A copy stays in place even when the source cannot be deleted.
+        placed = CopyFileA(source.c_str(), destination.c_str(), FALSE) != 0;
+        if (placed) sourceDeleted = DeleteFileA(source.c_str()) != 0;
+    }
+    if (placed && !sourceCleared &&
+        !SetFileAttributesA(destination.c_str(), FILE_ATTRIBUTE_NORMAL))
+        return false;
+    return placed && sourceDeleted;
 }
 
 bool PlaceMatchingFiles(const std::string& pattern, PlaceMode mode, const std::string& destDir) {

@@ -1,12 +1,14 @@
 #include "attributes.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <unordered_map>
 
+#include "drives.h"
 #include "host_file.h"
 #include "hostwin.h"
 #include "machine.h"
@@ -146,13 +148,24 @@ void AttributeStore::Move(const std::string& fromWindowsPath, const std::string&
 void AttributeStore::Save() {
     if (!dirty_) return;
     const std::string text = FormatAttributes(entries_);
-    WriteHostFileAtomically(file_, text);
+    // A machine without special attributes has no attributes.txt.
+    if (text.empty())
+        ::unlink(file_.c_str());
+    else
+        WriteHostFileAtomically(file_, text);
     dirty_ = false;
     loadedStamp_ = Stamp(file_);
 }
 
-DWORD ReportedAttributes(const std::string& windowsPath, bool isDirectory) {
+DWORD AttributeBits(const std::string& windowsPath, bool isDirectory) {
     DWORD bits = Machine::Current().Attributes().Get(windowsPath);
+    if (!isDirectory && !windowsPath.empty() && IsCdromDrive(windowsPath[0]))
+        bits |= FILE_ATTRIBUTE_READONLY;
+    return bits;
+}
+
+DWORD ReportedAttributes(const std::string& windowsPath, bool isDirectory) {
+    DWORD bits = AttributeBits(windowsPath, isDirectory);
     if (isDirectory) bits |= FILE_ATTRIBUTE_DIRECTORY;
     return bits ? bits : FILE_ATTRIBUTE_NORMAL;
 }

@@ -53,7 +53,11 @@ private:
     bool dirty_ = false;
 };
 
-// The attributes of an existing resolved file as Win32 reports them: the stored bits, plus
+// The attribute bits of an existing file or directory: the stored bits, plus
+// FILE_ATTRIBUTE_READONLY for every file on a cdrom (its medium cannot change).
+DWORD AttributeBits(const std::string& windowsPath, bool isDirectory);
+
+// The attributes of an existing resolved file as Win32 reports them: AttributeBits, plus
 // FILE_ATTRIBUTE_DIRECTORY for directories; FILE_ATTRIBUTE_NORMAL when nothing else is set.
 DWORD ReportedAttributes(const std::string& windowsPath, bool isDirectory);
 

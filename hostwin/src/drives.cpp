@@ -29,6 +29,43 @@ bool ParseDriveType(const std::string& word, UINT& type) {
     return false;
 }
 
+const char kWriteProtected[] = "write-protected";
+
+// A [drives] value: a type, and for a removable drive optionally "write-protected" after it.
+bool ParseDriveSetting(const std::string& text, UINT& type, bool& writeProtected) {
+    std::string value = Trim(text);
+    writeProtected = false;
+    const size_t blank = value.find_first_of(" \t");
+    if (blank != std::string::npos) {
+        if (!EqualsNoCase(Trim(value.substr(blank)), kWriteProtected)) return false;
+        writeProtected = true;
+        value = value.substr(0, blank);
+    }
+    return ParseDriveType(value, type) && (!writeProtected || type == DRIVE_REMOVABLE);
+}
+
+struct DriveEntry {
+    UINT type;
+    bool writeProtected;
+};
+
+DriveEntry LookUpDrive(char driveLetter) {
+    // The section was checked when the machine opened.
+    if (const IniSection* drives = Machine::Current().Settings().find("drives")) {
+        for (const IniEntry& e : drives->entries) {
+            DriveEntry drive;
+            if (FoldCase(e.key[0]) == FoldCase(driveLetter) &&
+                ParseDriveSetting(e.value, drive.type, drive.writeProtected))
+                return drive;
+        }
+    }
+    struct stat st;
+    std::string folder = DriveFolder(driveLetter);
+    return {(::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? UINT(DRIVE_FIXED)
+                                                                      : UINT(DRIVE_NO_ROOT_DIR),
+            false};
+}
+
 }  // namespace
 
 void CheckDriveSettings(const IniSection& drives, const std::string& fileLabel) {
@@ -39,27 +76,27 @@ void CheckDriveSettings(const IniSection& drives, const std::string& fileLabel) 
         if (e.key.size() != 1 || letter < 'A' || letter > 'Z')
             throw MachineError(where + "'" + e.key + "' is not a drive letter");
         UINT type;
-        if (!e.hasValue || !ParseDriveType(e.value, type))
-            throw MachineError(where + "a drive is removable, fixed, remote, cdrom or ramdisk");
+        bool writeProtected;
+        if (!e.hasValue || !ParseDriveSetting(e.value, type, writeProtected))
+            throw MachineError(where +
+                               "a drive is removable, fixed, remote, cdrom or ramdisk "
+                               "(a removable one may be write-protected)");
     }
 }
 
-UINT DriveType(char driveLetter) {
-    // The section was checked when the machine opened.
-    if (const IniSection* drives = Machine::Current().Settings().find("drives")) {
-        for (const IniEntry& e : drives->entries) {
-            UINT type;
-            if (FoldCase(e.key[0]) == FoldCase(driveLetter) && ParseDriveType(e.value, type))
-                return type;
-        }
-    }
-    struct stat st;
-    std::string folder = DriveFolder(driveLetter);
-    return (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? DRIVE_FIXED
-                                                                     : DRIVE_NO_ROOT_DIR;
+UINT DriveType(char driveLetter) { return LookUpDrive(driveLetter).type; }
+
+bool IsWriteProtectedDrive(char driveLetter) {
+    const DriveEntry drive = LookUpDrive(driveLetter);
+    return drive.type == DRIVE_CDROM || drive.writeProtected;
 }
 
-bool IsWriteProtectedDrive(char driveLetter) { return DriveType(driveLetter) == DRIVE_CDROM; }
+bool IsCdromDrive(char driveLetter) { return DriveType(driveLetter) == DRIVE_CDROM; }
+
+DWORD WriteProtectError(char driveLetter) {
+    return IsCdromDrive(driveLetter) ? static_cast<DWORD>(ERROR_ACCESS_DENIED)
+                                     : static_cast<DWORD>(ERROR_WRITE_PROTECT);
+}
 
 }  // namespace hostwin
 

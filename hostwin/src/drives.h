@@ -1,4 +1,5 @@
-// Drive types from the [drives] section of machine.ini (c=fixed, d=cdrom, a=removable, ...).
+// Drive types from the [drives] section of machine.ini (c=fixed, d=cdrom, a=removable, ...);
+// a removable drive may carry a write-protected disk ("a=removable write-protected").
 #ifndef HOSTWIN_DRIVES_H
 #define HOSTWIN_DRIVES_H
 
@@ -17,8 +18,15 @@ void CheckDriveSettings(const IniSection& drives, const std::string& fileLabel);
 // when the drive folder exists and DRIVE_NO_ROOT_DIR when it does not.
 UINT DriveType(char driveLetter);
 
-// True for drives whose media cannot be written (cdrom).
+// True for drives whose media cannot be written: a cdrom, or a write-protected disk.
 bool IsWriteProtectedDrive(char driveLetter);
+
+// True for a cdrom drive, whose files all report FILE_ATTRIBUTE_READONLY.
+bool IsCdromDrive(char driveLetter);
+
+// The error a change on a write-protected drive fails with: ERROR_ACCESS_DENIED on a cdrom
+// (the medium is read-only), ERROR_WRITE_PROTECT for a write-protected disk.
+DWORD WriteProtectError(char driveLetter);
 
 }  // namespace hostwin
 

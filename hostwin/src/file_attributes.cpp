@@ -35,15 +35,17 @@ extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttribu
     AttributeStore& store = Machine::Current().Attributes();
     const DWORD before = store.Get(resolved.windows);
     const DWORD after = dwFileAttributes & kStoredAttributeMask;
-    if (before == after) return TRUE;
-    const bool ok = !IsWriteProtectedDrive(resolved.drive);
-    if (ok) store.Set(resolved.windows, after);
+    // A medium that cannot be written refuses every change, also one that changes nothing.
+    const bool writeProtected = IsWriteProtectedDrive(resolved.drive);
+    if (before == after && !writeProtected) return TRUE;
+    const DWORD error = writeProtected ? WriteProtectError(resolved.drive) : ERROR_SUCCESS;
+    if (!writeProtected) store.Set(resolved.windows, after);
     char bits[16];
     std::snprintf(bits, sizeof bits, "0x%X", static_cast<unsigned>(after));
     JournalEvent("file-attributes")
         .Text("path", resolved.windows)
         .Text("attributes", bits)
-        .Result(ok, ERROR_ACCESS_DENIED)
+        .Result(!writeProtected, error)
         .Write();
-    return ok ? TRUE : Fail(ERROR_ACCESS_DENIED);
+    return writeProtected ? Fail(error) : TRUE;
 }

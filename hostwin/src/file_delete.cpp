@@ -24,7 +24,7 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     if (resolved.isDirectory)
         error = ERROR_ACCESS_DENIED;
     else if (IsWriteProtectedDrive(resolved.drive))
-        error = ERROR_ACCESS_DENIED;
+        error = WriteProtectError(resolved.drive);
     else if (Machine::Current().Attributes().Get(resolved.windows) & FILE_ATTRIBUTE_READONLY)
         error = ERROR_ACCESS_DENIED;
     else

@@ -250,7 +250,8 @@ extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
     AttributeStore& store = Machine::Current().Attributes();
     error = CheckCopy(source, target, bFailIfExists != FALSE);
     if (error == ERROR_SUCCESS) error = CopyIntoPlace(source.host, target.parentHost, target.host);
-    if (error == ERROR_SUCCESS) store.Set(target.windows, store.Get(source.windows));
+    // The copy takes the source's attributes; a file from a cdrom arrives read-only.
+    if (error == ERROR_SUCCESS) store.Set(target.windows, AttributeBits(source.windows, false));
 
     JournalTwoPaths("file-copy", source.windows, target.windows, error);
     return error == ERROR_SUCCESS ? TRUE : Fail(error);

@@ -76,6 +76,9 @@ check "copy: both handshakes in order, each word handed on" test "$(events "$m" 
 check "copy: no box" test -z "$(events "$m" msgbox)" -a ! -s "$work/copy.err"
 check "copy: setup program run with 15" grep -qx "br10setp.exe started with: 15" "$m/c/WINDOWS/BR10SETP.LOG"
 check "copy: no self-removal" test -z "$(events "$m" process-create)"
+# The CD's files are read-only and keep that bit; their copies are left without it.
+check "copy: placed copies writable, the CD's attributes refused" test ! -e "$m/attributes.txt" -a \
+  "$(events "$m" file-attributes | grep -c '"path":"D:.*"ok":false,"error":5')" -eq "$(events "$m" file-copy | wc -l)"
 
 # Failing devices: the reboot box; with no core device (code 2) only when the second
 # handshake fails too.

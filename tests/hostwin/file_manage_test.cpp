@@ -30,12 +30,48 @@ TEST(CopyFile, CopiesContentsAndAttributesAcrossDrives) {
     ASSERT_TRUE(CopyFileA("C:\\pkg\\drv.vxd", "E:\\drv.vxd", TRUE));
     EXPECT_EQ(std::string("driver\0bytes", 12), machine.Read("e/drv.vxd"));
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), GetFileAttributesA("E:\\drv.vxd"));
-    ASSERT_TRUE(CopyFileA("D:\\cd.inf", "C:\\WINDOWS\\cd.inf", FALSE));  // reading a cdrom is fine
+    machine.Write("c/WINDOWS/cd.inf", "old");
     ASSERT_TRUE(CopyFileA("D:\\cd.inf", "c:\\windows\\CD.INF", FALSE));  // overwrites in place
     EXPECT_EQ("from cd", machine.Read("c/WINDOWS/cd.inf"));
+    // Every file of a cdrom is read-only, and so is its copy.
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GetFileAttributesA("C:\\WINDOWS\\cd.inf"));
     EXPECT_EQ(files + 2, machine.Snapshot().size());  // nothing but the copies appeared
     EXPECT_EQ("{\"event\":\"file-copy\",\"from\":\"D:\\\\cd.inf\",\"to\":\"C:\\\\WINDOWS\\\\cd.inf\",\"ok\":true}",
               machine.Journal().back());
+}
+
+// A cdrom and a write-protected disk: files report and keep their attributes, and every
+// change, even one that changes nothing, is refused.
+TEST(ReadOnlyMedia, RefuseEveryChange) {
+    std::map<std::string, std::string> files = Drives({{"a/disk.txt", "floppy"}, {"d/DIR/x", ""}});
+    files["machine.ini"] = "[drives]\nc=fixed\nd=cdrom\na=removable write-protected\n";
+    ScratchMachine machine(files);
+    const struct { const char* path; DWORD reported; DWORD error; } cases[] = {
+        {"D:\\cd.inf", FILE_ATTRIBUTE_READONLY, ERROR_ACCESS_DENIED},
+        {"D:\\DIR", FILE_ATTRIBUTE_DIRECTORY, ERROR_ACCESS_DENIED},
+        {"A:\\disk.txt", FILE_ATTRIBUTE_NORMAL, ERROR_WRITE_PROTECT},
+    };
+    const auto before = machine.Snapshot();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(c.reported, GetFileAttributesA(c.path));
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(c.path, &found);
+        ASSERT_NE(INVALID_HANDLE_VALUE, search);
+        EXPECT_EQ(c.reported, found.dwFileAttributes);
+        FindClose(search);
+        for (DWORD attributes : {c.reported, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL),
+                                 static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN)}) {
+            SetLastError(0);
+            EXPECT_FALSE(SetFileAttributesA(c.path, attributes));
+            EXPECT_EQ(c.error, GetLastError());
+        }
+    }
+    SetLastError(0);
+    EXPECT_FALSE(DeleteFileA("A:\\disk.txt"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_WRITE_PROTECT), GetLastError());
+    EXPECT_FALSE(OpenHandle(OpenFile("A:\\disk.txt", GENERIC_WRITE, 0, OPEN_EXISTING)).valid());
+    EXPECT_EQ(before, machine.Snapshot());
 }
 
 TEST(MoveFile, MovesFilesWithTheirAttributesWithinAndAcrossDrives) {

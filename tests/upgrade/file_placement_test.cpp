@@ -78,4 +78,30 @@ TEST_F(PlacementTest, AppsGoToPellappsOnTheFixedDriveAndDemosComeFromBesideThePa
     EXPECT_TRUE(machine.Exists("c/PKG/Pel10App.exe"));
 }
 
+// From a CD the sources keep their read-only attribute, yet every file is placed in both
+// modes and its copy is left writable, so that the next upgrade can replace it.
+TEST_F(UpgradeTest, FilesFromACdArePlacedWritableInBothModes) {
+    ScratchMachine machine{{"machine.ini", "[drives]\nc=fixed\nd=cdrom\n"},
+                           {"c/WINDOWS/SYSTEM/zx7.vxd", "zx7 old"},
+                           {"d/PKG/zx7.vxd", "zx7 new"},
+                           {"d/PKG/br10core.inf", "core inf"}};
+    strcpy(WindowsDir, "C:\\WINDOWS");
+    EnterFolder(machine, "d/PKG");
+    for (PlaceMode mode : {PlaceMode::Copy, PlaceMode::Move}) {
+        SCOPED_TRACE(mode == PlaceMode::Copy ? "copy" : "move");
+        machine.Write("c/WINDOWS/SYSTEM/zx7.vxd", "zx7 old");
+        // A move copies and then cannot delete the source: the row fails, the copy stays.
+        EXPECT_EQ(mode == PlaceMode::Copy, PlaceFile("zx7.vxd", mode, "C:\\WINDOWS\\SYSTEM", ""));
+        EXPECT_EQ(mode == PlaceMode::Copy, PlaceMatchingFiles("br10*.inf", mode, "C:\\WINDOWS"));
+        EXPECT_EQ("zx7 new", machine.Read("c/WINDOWS/SYSTEM/zx7.vxd"));
+        EXPECT_EQ("core inf", machine.Read("c/WINDOWS/br10core.inf"));
+        EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL),
+                  GetFileAttributesA("C:\\WINDOWS\\SYSTEM\\zx7.vxd"));
+        EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL), GetFileAttributesA("C:\\WINDOWS\\br10core.inf"));
+        EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GetFileAttributesA("zx7.vxd"));
+    }
+    EXPECT_FALSE(PlaceFile("missing.vxd", PlaceMode::Copy, "C:\\WINDOWS", ""));
+    EXPECT_FALSE(machine.Exists("c/WINDOWS/missing.vxd"));
+}
+
 }  // namespace
