@@ -10,6 +10,7 @@
 #include "journal.h"
 #include "machine.h"
 #include "open_files.h"
+#include "short_names.h"
 #include "win_path.h"
 
 using namespace hostwin;
@@ -29,9 +30,14 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         error = ERROR_ACCESS_DENIED;
     else
         error = CheckDeleteAccess(resolved.windows);
+    const Folder folder{resolved.parentWindows, resolved.parentHost};
+    if (error == ERROR_SUCCESS) ShortNames().Freeze(folder);
     if (error == ERROR_SUCCESS && ::unlink(resolved.host.c_str()) != 0)
         error = ErrorFromErrno(errno);
-    if (error == ERROR_SUCCESS) Machine::Current().Attributes().Forget(resolved.windows);
+    if (error == ERROR_SUCCESS) {
+        Machine::Current().Attributes().Forget(resolved.windows);
+        ShortNames().Removed(folder, resolved.name);
+    }
 
     JournalEvent("file-delete")
         .Text("path", resolved.windows)

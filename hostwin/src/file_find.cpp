@@ -2,7 +2,9 @@
 // directory of the machine, with "." and ".." for directories other than a drive root.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "handles.h"
 #include "host_error.h"
 #include "machine.h"
+#include "short_names.h"
 #include "text_util.h"
 #include "win_path.h"
 
@@ -22,6 +25,7 @@ public:
     std::string directoryHost;
     std::string directoryWindows;
     std::vector<std::string> names;  // matching names, in the order they are reported
+    std::vector<std::string> aliases;  // their short aliases ("" for 8.3 names and dots)
     size_t next = 0;
 };
 
@@ -39,6 +43,7 @@ FILETIME ToFileTime(const struct timespec& t) {
 // Fills the find data of the next entry that still exists; false when there is none.
 bool ReportNext(FindSearch& search, WIN32_FIND_DATAA& data) {
     while (search.next < search.names.size()) {
+        const std::string& alias = search.aliases[search.next];
         const std::string& name = search.names[search.next++];
         const bool dots = name == "." || name == "..";
         std::string host = dots ? search.directoryHost : search.directoryHost + "/" + name;
@@ -60,6 +65,8 @@ bool ReportNext(FindSearch& search, WIN32_FIND_DATAA& data) {
             data.nFileSizeLow = static_cast<DWORD>(size);
         }
         std::memcpy(data.cFileName, name.c_str(), name.size() + 1);
+        std::memcpy(data.cAlternateFileName, alias.c_str(),
+                    std::min(alias.size() + 1, sizeof data.cAlternateFileName));
         return true;
     }
     return false;
@@ -106,8 +113,19 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
         candidates.push_back("..");
     }
     for (std::string& name : ListHostDirectory(dir.host)) candidates.push_back(std::move(name));
-    for (const std::string& name : candidates)
-        if (MatchesWildcard(pattern, name)) search->names.push_back(name);
+    // A pattern matches a name or its short alias, as on Windows: "br10*.inf" also finds
+    // "br10codec.info", whose alias is BR10CO~1.INF.
+    std::map<std::string, std::string> aliases;
+    for (auto& entry : ShortNames().AliasesIn(Folder{dir.windows, dir.host}))
+        aliases.insert(std::move(entry));
+    for (const std::string& name : candidates) {
+        const auto known = aliases.find(name);
+        const std::string alias = known == aliases.end() ? "" : known->second;
+        if (MatchesWildcard(pattern, name) || (!alias.empty() && MatchesWildcard(pattern, alias))) {
+            search->names.push_back(name);
+            search->aliases.push_back(alias);
+        }
+    }
 
     if (!ReportNext(*search, *lpFindFileData)) {
         SetLastError(ERROR_FILE_NOT_FOUND);

@@ -19,6 +19,7 @@
 #include "journal.h"
 #include "machine.h"
 #include "open_files.h"
+#include "short_names.h"
 #include "win_path.h"
 
 namespace hostwin {
@@ -56,8 +57,13 @@ void DeleteClosedFile(const std::string& windowsPath) {
         resolved.isDirectory)
         return;
     DWORD error = CheckDeleteAccess(resolved.windows);
+    const Folder folder{resolved.parentWindows, resolved.parentHost};
+    if (error == ERROR_SUCCESS) ShortNames().Freeze(folder);
     if (error == ERROR_SUCCESS && ::unlink(resolved.host.c_str()) != 0) error = ErrorFromErrno(errno);
-    if (error == ERROR_SUCCESS) Machine::Current().Attributes().Forget(resolved.windows);
+    if (error == ERROR_SUCCESS) {
+        Machine::Current().Attributes().Forget(resolved.windows);
+        ShortNames().Removed(folder, resolved.name);
+    }
     JournalEvent("file-delete")
         .Text("path", resolved.windows)
         .Result(error == ERROR_SUCCESS, error)
@@ -150,10 +156,14 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         if (IsWriteProtectedDrive(resolved.drive)) {
             error = ERROR_WRITE_PROTECT;
         } else {
+            ShortNames().Freeze(Folder{resolved.parentWindows, resolved.parentHost});
             fd = ::open(resolved.host.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0644);
             if (fd < 0) error = ErrorFromErrno(errno);
         }
-        if (error == ERROR_SUCCESS) store.Set(resolved.windows, newAttributes);
+        if (error == ERROR_SUCCESS) {
+            store.Set(resolved.windows, newAttributes);
+            ShortNames().Added(Folder{resolved.parentWindows, resolved.parentHost}, resolved.name);
+        }
         JournalEvent("file-create")
             .Text("path", resolved.windows)
             .Result(error == ERROR_SUCCESS, error)

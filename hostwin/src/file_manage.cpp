@@ -18,6 +18,7 @@
 #include "journal.h"
 #include "machine.h"
 #include "open_files.h"
+#include "short_names.h"
 #include "win_path.h"
 
 namespace hostwin {
@@ -249,7 +250,10 @@ extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
 
     AttributeStore& store = Machine::Current().Attributes();
     error = CheckCopy(source, target, bFailIfExists != FALSE);
+    const Folder targetFolder{target.parentWindows, target.parentHost};
+    if (error == ERROR_SUCCESS && !target.exists) ShortNames().Freeze(targetFolder);
     if (error == ERROR_SUCCESS) error = CopyIntoPlace(source.host, target.parentHost, target.host);
+    if (error == ERROR_SUCCESS && !target.exists) ShortNames().Added(targetFolder, target.name);
     // The copy takes the source's attributes; a file from a cdrom arrives read-only.
     if (error == ERROR_SUCCESS) store.Set(target.windows, AttributeBits(source.windows, false));
 
@@ -281,6 +285,12 @@ extern "C" BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
     std::vector<std::pair<std::string, DWORD>> treeAttributes;
     if (error == ERROR_SUCCESS && source.isDirectory)
         treeAttributes = CollectTreeAttributes(source.windows, source.host);
+    const Folder sourceFolder{source.parentWindows, source.parentHost};
+    const Folder targetFolder{target.parentWindows, target.parentHost};
+    if (error == ERROR_SUCCESS) {
+        ShortNames().Freeze(sourceFolder);
+        ShortNames().Freeze(targetFolder);
+    }
     if (error == ERROR_SUCCESS && std::rename(source.host.c_str(), targetHost.c_str()) != 0) {
         const int renameError = errno;
         error = ErrorFromErrno(renameError);
@@ -304,6 +314,10 @@ extern "C" BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
             store.Move(source.windows, targetWindows);
             RenameOpens(source.windows, targetWindows);
         }
+        // The moved file or directory gets a new alias where it arrives.
+        if (source.isDirectory) ShortNames().MovedTree(source.windows, targetWindows);
+        ShortNames().Removed(sourceFolder, source.name);
+        ShortNames().Added(targetFolder, targetWindows.substr(targetWindows.rfind('\\') + 1));
     }
 
     JournalTwoPaths("file-move", source.windows, targetWindows, error);
@@ -325,10 +339,15 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName,
         error = ERROR_WRITE_PROTECT;
     else if (IsOpen(resolved.windows))
         error = ERROR_ACCESS_DENIED;  // a file deleted while still open keeps its name
-    else if (::mkdir(resolved.host.c_str(), 0755) != 0)
+    const Folder folder{resolved.parentWindows, resolved.parentHost};
+    if (error == ERROR_SUCCESS) ShortNames().Freeze(folder);
+    if (error == ERROR_SUCCESS && ::mkdir(resolved.host.c_str(), 0755) != 0)
         error = HostWriteError(errno);
     // Lines left behind by something removed outside the machine do not apply to the new one.
-    if (error == ERROR_SUCCESS) Machine::Current().Attributes().Forget(resolved.windows);
+    if (error == ERROR_SUCCESS) {
+        Machine::Current().Attributes().Forget(resolved.windows);
+        ShortNames().Added(folder, resolved.name);
+    }
 
     JournalOnePath("dir-create", resolved.windows, error);
     return error == ERROR_SUCCESS ? TRUE : Fail(error);
@@ -344,10 +363,15 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
     if (resolved.isRoot || IsWriteProtectedDrive(resolved.drive) ||
         (store.Get(resolved.windows) & FILE_ATTRIBUTE_READONLY))
         error = ERROR_ACCESS_DENIED;
-    else if (::rmdir(resolved.host.c_str()) != 0)
+    const Folder folder{resolved.parentWindows, resolved.parentHost};
+    if (error == ERROR_SUCCESS) ShortNames().Freeze(folder);
+    if (error == ERROR_SUCCESS && ::rmdir(resolved.host.c_str()) != 0)
         error = (errno == ENOTEMPTY || errno == EEXIST) ? static_cast<DWORD>(ERROR_DIR_NOT_EMPTY)
                                                         : ErrorFromErrno(errno);
-    if (error == ERROR_SUCCESS) store.Forget(resolved.windows);
+    if (error == ERROR_SUCCESS) {
+        store.Forget(resolved.windows);
+        ShortNames().Removed(folder, resolved.name);
+    }
 
     JournalOnePath("dir-remove", resolved.windows, error);
     return error == ERROR_SUCCESS ? TRUE : Fail(error);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "machine.h"
+#include "short_names.h"
 #include "text_util.h"
 
 namespace hostwin {
@@ -192,11 +193,21 @@ DWORD ResolvePath(const char* windowsPath, ResolvedPath& out) {
             // Prefer the exact name; else the first name that matches without regard to case.
             std::string candidate = host + "/" + name;
             if (!StatPath(candidate, st)) {
+                bool found = false;
                 for (const std::string& entry : ListHostDirectory(host))
                     if (EqualsNoCase(entry, name)) {
                         name = entry;
+                        found = true;
                         break;
                     }
+                // A short alias ("BR10CO~1.INF") names its long file.
+                if (!found && name.find('~') != std::string::npos && IsShortName(name)) {
+                    const Folder folder{windows.size() > 3 ? windows.substr(0, windows.size() - 1)
+                                                           : windows,
+                                        host};
+                    const std::string longName = ShortNames().LongNameOf(folder, name);
+                    if (!longName.empty()) name = longName;
+                }
             }
         }
         if (last) {

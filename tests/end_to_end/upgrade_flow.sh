@@ -46,7 +46,8 @@ import json, os, sys
 after, *folders = sys.argv[1:]
 def files(root):
     return {os.path.relpath(os.path.join(b, n), root): open(os.path.join(b, n), "rb").read()
-            for b, _, names in os.walk(root) for n in names if n != "journal.jsonl"}
+            for b, _, names in os.walk(root) for n in names
+            if os.path.relpath(os.path.join(b, n), root) not in ("journal.jsonl", "shortnames.txt")}
 fb, fa = files(after + ".before"), files(after)
 placed = {}
 for e in map(json.loads, open(os.path.join(after, "journal.jsonl"), encoding="latin-1")):

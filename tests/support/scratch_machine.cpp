@@ -87,7 +87,8 @@ std::map<std::string, std::string> ScratchMachine::Snapshot() const {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(root_)) {
         std::string rel = fs::relative(entry.path(), root_).string();
-        if (rel == "journal.jsonl") continue;
+        // The journal and the machine's store of short aliases are hostwin's bookkeeping.
+        if (rel == "journal.jsonl" || rel == "shortnames.txt") continue;
         files[rel] = entry.is_directory() ? std::string("<dir>") : Read(rel);
     }
     return files;

@@ -34,7 +34,8 @@ public:
     std::string RegistryText() const;
     // The journal's lines.
     std::vector<std::string> Journal() const;
-    // Every file below the folder (relative path -> contents), journal.jsonl left out.
+    // Every file below the folder (relative path -> contents), journal.jsonl and
+    // shortnames.txt left out.
     std::map<std::string, std::string> Snapshot() const;
 
 private:
