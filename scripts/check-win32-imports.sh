@@ -4,7 +4,10 @@
 # - they import only from KERNEL32, USER32, ADVAPI32 and SHELL32, and only functions listed in
 #   scripts/win32-imports.txt under that DLL (the list gives each one's family and why Windows 95
 #   has it); the list itself holds no W function and none that Windows 95 lacks;
-# - they stay within their size aims (unpellam.exe 32 KiB, upgrade.exe 64 KiB).
+# - they stay within their size aims (unpellam.exe 32 KiB, upgrade.exe 64 KiB);
+# - they hold no instruction of the Pentium Pro or later, which the Pentium, Pentium MMX, K6 and
+#   486 that Windows 9x runs on lack; only upgrade.exe may hold conditional moves (CMOVcc), from
+#   the prebuilt C++ exception support, which winrt/conditional_move_filter.cpp carries out there.
 #   scripts/check-win32-imports.sh build/win32
 set -euo pipefail
 build="${1:-build/win32}"
@@ -31,7 +34,7 @@ while read -r dll fn family reason; do
 done < <(awk '!/^#/ && NF' "$allowlist")
 
 check_program() {
-  local exe="$1" aim="$2"
+  local exe="$1" aim="$2" allow_cmov="$3"
   [ -f "$exe" ] || { fail "$exe is missing"; return; }
   i686-w64-mingw32-objdump -f "$exe" | grep -q "pei-i386" || fail "$exe is not an i386 program"
   local imports
@@ -46,13 +49,18 @@ check_program() {
     case " $dlls " in *" $dll "*) ;; *) fail "$exe imports from $dll, which is not one of $dlls"; continue ;; esac
     grep -qxF "$dll $fn" <<<"$allowed" || fail "$exe imports $dll $fn, which scripts/win32-imports.txt does not list"
   done <<<"$imports"
+  local newer="fcmov[a-z]*|f[u]?comip?|nop[lw]"
+  [ "$allow_cmov" = yes ] || newer="cmov[a-z]*|$newer"
+  local found
+  found="$(i686-w64-mingw32-objdump -d "$exe" | grep -oE "\s($newer)\s" | sort | uniq -c | tr -s ' \t\n' ' ')" || true
+  [ -z "$found" ] || fail "$exe holds instructions that older processors lack:$found"
   local size
   size=$(stat -c %s "$exe")
   [ "$size" -le "$aim" ] || fail "$exe is $size bytes, past its aim of $aim"
   echo "$(basename "$exe"): $size bytes (aim $aim), $(wc -l <<<"$imports") imports from $(awk '{print $1}' <<<"$imports" | sort -u | tr '\n' ' ')"
 }
 
-check_program "$build/uninstaller/unpellam.exe" 32768
-check_program "$build/upgrade/upgrade.exe" 65536
+check_program "$build/uninstaller/unpellam.exe" 32768 no
+check_program "$build/upgrade/upgrade.exe" 65536 yes
 [ "$status" -eq 0 ] && echo "Windows programs import only allowlisted functions of $dlls"
 exit "$status"

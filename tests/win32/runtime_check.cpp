@@ -1,7 +1,8 @@
 // Checks the Windows start-up code and runtime on Windows (or Wine): C++ exceptions thrown
 // through several frames and caught by type, rethrown, nested, with destructors run during
-// unwinding; static constructors and atexit; the heap; bounded formatting; and WinMain's
-// command-line tail, which it checks by starting itself with the no-blank form "<path>"now.
+// unwinding; static constructors; the heap; bounded formatting; the conditional-move filter; and
+// WinMain's command-line tail, which it checks by starting itself with the no-blank form
+// "<path>"now.
 // Exits with 0 when every check passes, else with the number of the first that failed.
 #include <windows.h>
 
@@ -74,6 +75,33 @@ __attribute__((noinline)) long NestedThrowInHandler() {
     return -1;
 }
 
+extern "C" LONG WINAPI ConditionalMoveFilter(EXCEPTION_POINTERS* exception);
+
+// The filter that carries out conditional moves on processors without them is installed, and
+// works on the CONTEXT that Windows hands it. (This processor has them, so it is called here.)
+int CheckConditionalMoveFilter() {
+    LPTOP_LEVEL_EXCEPTION_FILTER installed = SetUnhandledExceptionFilter(nullptr);
+    SetUnhandledExceptionFilter(installed);
+    if (installed != &ConditionalMoveFilter) return 60;
+    static const unsigned char code[] = {0x0F, 0x42, 0x43, 0x08};  // cmovb eax, [ebx+8]
+    DWORD memory[3] = {0, 0, 0xCAFE};
+    CONTEXT context;
+    std::memset(&context, 0, sizeof context);
+    context.Eip = static_cast<DWORD>(reinterpret_cast<uintptr_t>(code));
+    context.Ebx = static_cast<DWORD>(reinterpret_cast<uintptr_t>(memory));
+    context.Eax = 7;
+    context.EFlags = 1;  // carry
+    EXCEPTION_RECORD record;
+    std::memset(&record, 0, sizeof record);
+    record.ExceptionCode = STATUS_ILLEGAL_INSTRUCTION;
+    EXCEPTION_POINTERS pointers = {&record, &context};
+    if (ConditionalMoveFilter(&pointers) != EXCEPTION_CONTINUE_EXECUTION) return 61;
+    if (context.Eax != 0xCAFE || context.Eip != reinterpret_cast<uintptr_t>(code) + 4) return 62;
+    record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
+    if (ConditionalMoveFilter(&pointers) != EXCEPTION_CONTINUE_SEARCH) return 63;
+    return 0;
+}
+
 // Starts this program again with the command line "<its path>"now and returns its exit code.
 DWORD RunSelfWithoutBlank() {
     char path[MAX_PATH];
@@ -125,6 +153,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     block = std::realloc(block, 100000);
     if (!block) return 9;
     std::free(block);
+
+    if (const int failed = CheckConditionalMoveFilter()) return failed;
 
     const DWORD child = RunSelfWithoutBlank();
     if (child != 0) return static_cast<int>(child);
