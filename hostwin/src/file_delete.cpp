@@ -10,6 +10,7 @@
 #include "journal.h"
 #include "machine.h"
 #include "open_files.h"
+#include "running_programs.h"
 #include "short_names.h"
 #include "win_path.h"
 
@@ -22,11 +23,15 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         error = resolved.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
     if (error != ERROR_SUCCESS) return Fail(error);
 
+    // The executable of a running program cannot be deleted.
+    const bool running = !resolved.isDirectory && IsRunningExecutable(resolved.host);
     if (resolved.isDirectory)
         error = ERROR_ACCESS_DENIED;
     else if (IsWriteProtectedDrive(resolved.drive))
         error = WriteProtectError(resolved.drive);
     else if (Machine::Current().Attributes().Get(resolved.windows) & FILE_ATTRIBUTE_READONLY)
+        error = ERROR_ACCESS_DENIED;
+    else if (running)
         error = ERROR_ACCESS_DENIED;
     else
         error = CheckDeleteAccess(resolved.windows);
@@ -39,9 +44,9 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         ShortNames().Removed(folder, resolved.name);
     }
 
-    JournalEvent("file-delete")
-        .Text("path", resolved.windows)
-        .Result(error == ERROR_SUCCESS, error)
-        .Write();
+    JournalEvent event("file-delete");
+    event.Text("path", resolved.windows).Result(error == ERROR_SUCCESS, error);
+    if (running) event.Text("cause", "the program is still running");
+    event.Write();
     return error == ERROR_SUCCESS ? TRUE : Fail(error);
 }

@@ -19,6 +19,7 @@
 #include "journal.h"
 #include "machine.h"
 #include "open_files.h"
+#include "running_programs.h"
 #include "short_names.h"
 #include "win_path.h"
 
@@ -180,6 +181,9 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
             error = ERROR_ACCESS_DENIED;
         else if ((changes || deleteOnClose) && (bits & FILE_ATTRIBUTE_READONLY))
             error = ERROR_ACCESS_DENIED;
+        // A running program's executable can be read but not changed or deleted.
+        else if ((changes || deleteOnClose) && IsRunningExecutable(resolved.host))
+            error = deleteOnClose ? ERROR_ACCESS_DENIED : ERROR_SHARING_VIOLATION;
         // Windows NT refuses to overwrite a hidden or system file unless the caller asks for
         // those attributes again.
         else if (disposition == CREATE_ALWAYS && !machine.IsWin9x() &&

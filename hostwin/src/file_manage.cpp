@@ -18,6 +18,7 @@
 #include "journal.h"
 #include "machine.h"
 #include "open_files.h"
+#include "running_programs.h"
 #include "short_names.h"
 #include "win_path.h"
 
@@ -192,6 +193,7 @@ DWORD CheckCopy(const ResolvedPath& source, const ResolvedPath& target, bool fai
         return IsOpen(target.windows) ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
     }
     if (store.Get(target.windows) & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
+    if (IsRunningExecutable(target.host)) return ERROR_SHARING_VIOLATION;
     error = CheckShareAccess(target.windows, GENERIC_WRITE, 0);
     if (error != ERROR_SUCCESS) return error;
     if (MappedSizeOfPath(target.host) > 0) return ERROR_USER_MAPPED_FILE;
@@ -215,6 +217,10 @@ DWORD CheckMove(const ResolvedPath& source, const ResolvedPath& target, bool sam
     }
     DWORD error = CheckDeleteAccess(source.windows);
     if (error != ERROR_SUCCESS) return error;
+    // Windows 9x keeps a running program's executable where it is; NT renames it, but
+    // cannot delete it after a copy to another drive.
+    if (IsRunningExecutable(source.host) && (Machine::Current().IsWin9x() || otherDrive))
+        return ERROR_ACCESS_DENIED;
     // Across drives the file is copied and the source deleted, which a read-only file refuses.
     if (otherDrive && (Machine::Current().Attributes().Get(source.windows) & FILE_ATTRIBUTE_READONLY))
         return ERROR_ACCESS_DENIED;
@@ -363,6 +369,11 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
     if (resolved.isRoot || IsWriteProtectedDrive(resolved.drive) ||
         (store.Get(resolved.windows) & FILE_ATTRIBUTE_READONLY))
         error = ERROR_ACCESS_DENIED;
+    // No process's current directory can be removed: Windows 9x refuses it as DOS does,
+    // NT because the process holds the directory open.
+    else if (IsCurrentDirectoryOfRunningProcess(resolved.host))
+        error = Machine::Current().IsWin9x() ? static_cast<DWORD>(ERROR_CURRENT_DIRECTORY)
+                                             : static_cast<DWORD>(ERROR_SHARING_VIOLATION);
     const Folder folder{resolved.parentWindows, resolved.parentHost};
     if (error == ERROR_SUCCESS) ShortNames().Freeze(folder);
     if (error == ERROR_SUCCESS && ::rmdir(resolved.host.c_str()) != 0)

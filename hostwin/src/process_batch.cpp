@@ -2,7 +2,6 @@
 #include "process_batch.h"
 #include "process_spawn.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "journal.h"
+#include "running_programs.h"
 #include "text_util.h"
 #include "win_path.h"
 
@@ -70,16 +70,9 @@ std::string TakeWord(std::string& text) {
 
 bool HasWildcard(const std::string& path) { return path.find_first_of("*?") != std::string::npos; }
 
-bool IsSameHostFile(const std::string& a, const std::string& b) {
-    struct stat sa, sb;
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
 class Interpreter {
 public:
-    Interpreter(std::string batchPath, pid_t creator)
-        : batchPath_(std::move(batchPath)), creator_(creator) {}
+    explicit Interpreter(std::string batchPath) : batchPath_(std::move(batchPath)) {}
 
     enum class Next { Line, Jump, Stop };
 
@@ -157,15 +150,14 @@ private:
     }
 
     void DeleteOne(const std::string& path) {
-        // The executable of a running program cannot be deleted on Windows.
-        ResolvedPath resolved;
-        if (ResolvePath(path.c_str(), resolved) == ERROR_SUCCESS && resolved.exists &&
-            creator_ > 0 &&
-            IsSameHostFile(resolved.host, "/proc/" + std::to_string(creator_) + "/exe")) {
-            JournalEvent("file-delete")
-                .Text("path", resolved.windows)
-                .Result(false, ERROR_ACCESS_DENIED)
-                .Text("cause", "the program is still running")
+        // COMMAND.COM's del passes over hidden and system files.
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) {
+            JournalEvent("batch-command")
+                .Text("file", batchPath_)
+                .Text("command", "del " + path)
+                .Text("result", "skipped: a hidden or system file")
                 .Write();
             return;
         }
@@ -173,7 +165,6 @@ private:
     }
 
     std::string batchPath_;
-    pid_t creator_;
     std::string label_;
 };
 
@@ -224,7 +215,8 @@ int RunBatch(const std::string& batchWindowsPath, pid_t creator, const BatchLimi
     }
 
     JournalEvent("batch-start").Text("file", batchWindowsPath).Number("pid", ::getpid()).Write();
-    Interpreter interpreter(batchWindowsPath, creator);
+    if (creator > 0) BecomeCommandInterpreter(creator);
+    Interpreter interpreter(batchWindowsPath);
     const Clock::time_point started = Clock::now();
     long executed = 0;
     size_t current = 0;

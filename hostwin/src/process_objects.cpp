@@ -33,12 +33,7 @@ DWORD CodeOfStatus(int status) {
 }  // namespace
 
 ProcessState::ProcessState(Kind kind, pid_t pid, std::string name)
-    : kind_(kind), pid_(pid), name_(std::move(name)) {
-    if (kind_ == Kind::Finished) {
-        ended_ = true;
-        exitCode_ = 0;
-    }
-}
+    : kind_(kind), pid_(pid), name_(std::move(name)) {}
 
 ProcessState::~ProcessState() {
     // Closing the resume pipe of a process that was never resumed ends it without running.

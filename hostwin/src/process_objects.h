@@ -1,5 +1,5 @@
-// Processes and their main threads as kernel objects: started host programs, programs that
-// end at once, and detached batch processes run by hostwin's command interpreter.
+// Processes and their main threads as kernel objects: started host programs and detached
+// batch processes run by hostwin's command interpreter.
 #ifndef HOSTWIN_PROCESS_OBJECTS_H
 #define HOSTWIN_PROCESS_OBJECTS_H
 
@@ -20,7 +20,6 @@ constexpr DWORD kStillActive = 259;
 class ProcessState {
 public:
     enum class Kind {
-        Finished,   // a file that is no program: it "ends at once" with exit code 0
         HostChild,  // a host program, a child of this process (waitpid)
         Detached,   // a detached process that reports its end through a pipe
     };

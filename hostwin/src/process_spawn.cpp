@@ -18,6 +18,7 @@
 #include "journal.h"
 #include "machine.h"
 #include "process_batch.h"
+#include "running_programs.h"
 
 namespace hostwin {
 
@@ -136,12 +137,13 @@ DWORD StartHostProgram(const std::string& hostFile, const std::string& name,
         KeepOnlyDescriptors(keep);
         ::fcntl(errorFd, F_SETFD, FD_CLOEXEC);
         StandardStreamsToNull();
+        // The current directory is the process's from its start, also while it is suspended.
+        int error = 0;
+        if (::chdir(hostDirectory.c_str()) != 0) error = errno;
         if (suspended && !WaitForResume(resumeFd)) ::_exit(1);
         if (suspended) ::close(resumeFd);
         ::setenv("HOSTWIN_MACHINE", machineRoot.c_str(), 1);
         ::unsetenv("HOSTWIN_CMDLINE");
-        int error = 0;
-        if (::chdir(hostDirectory.c_str()) != 0) error = errno;
         if (error == 0) {
             ::execv(hostFile.c_str(), argv.data());
             error = errno;
@@ -157,6 +159,7 @@ DWORD StartHostProgram(const std::string& hostFile, const std::string& name,
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     process = std::make_shared<ProcessState>(ProcessState::Kind::HostChild, pid, name);
+    NoteStartedProcess(pid, hostFile);
     if (suspended) {
         // The exec outcome is known only once the process runs; it is then reported as an
         // ordinary end with code 127.
@@ -200,6 +203,7 @@ DWORD StartBatchProcess(const std::string& batchWindowsPath, const std::string& 
         KeepOnlyDescriptors(keep);
         StandardStreamsToNull();
         ::signal(SIGPIPE, SIG_IGN);  // the program may be gone when the batch reports its end
+        const bool inDirectory = ::chdir(hostDirectory.c_str()) == 0;
         const int32_t pid = static_cast<int32_t>(::getpid());
         WriteAll(exitFd, &pid, sizeof pid);
         if (suspended && !WaitForResume(resumeFd)) {
@@ -212,7 +216,7 @@ DWORD StartBatchProcess(const std::string& batchWindowsPath, const std::string& 
             (void)ignored;
         }
         int32_t code = 1;
-        if (::chdir(hostDirectory.c_str()) == 0) code = RunBatch(batchWindowsPath, creator, limits);
+        if (inDirectory) code = RunBatch(batchWindowsPath, creator, limits);
         WriteAll(exitFd, &code, sizeof code);
         ::_exit(code);
     }
@@ -229,6 +233,7 @@ DWORD StartBatchProcess(const std::string& batchWindowsPath, const std::string& 
     process = std::make_shared<ProcessState>(ProcessState::Kind::Detached, pid,
                                              batchWindowsPath.substr(batchWindowsPath.rfind('\\') + 1));
     process->SetExitPipe(exitPipe[0]);
+    NoteStartedProcess(pid, "");
     if (suspended) process->SetResumePipe(resumePipe[1], 1);
     return ERROR_SUCCESS;
 }

@@ -1,6 +1,6 @@
 // ShellExecuteExA (shell32) and CreateProcessA (kernel32) on the machine: host executables
 // run as host processes, batch files run detached in hostwin's command interpreter, and any
-// other file opened through the shell counts as a program that ends at once.
+// other file fails to start with ERROR_BAD_EXE_FORMAT.
 #include <unistd.h>
 
 #include <cstdio>
@@ -97,30 +97,37 @@ extern "C" BOOL WINAPI ShellExecuteExA(LPSHELLEXECUTEINFOA lpExecInfo) {
     DWORD error = file.empty() ? ERROR_FILE_NOT_FOUND : ResolveExistingFile(lookup, resolved);
     if (error == ERROR_SUCCESS && resolved.isDirectory) error = ERROR_ACCESS_DENIED;
 
+    // The program starts in lpDirectory, else in the caller's current directory.
+    ResolvedPath directory;
+    if (error == ERROR_SUCCESS) {
+        const std::string wanted = info.lpDirectory && *info.lpDirectory
+                                       ? std::string(info.lpDirectory)
+                                       : CurrentDirectory();
+        if (ResolvePath(wanted.c_str(), directory) != ERROR_SUCCESS || !directory.exists ||
+            !directory.isDirectory)
+            error = ERROR_DIRECTORY;
+    }
+
     std::shared_ptr<ProcessState> process;
     const char* kind = "";
     if (error == ERROR_SUCCESS) {
-        if (IsHostExecutable(resolved.host)) {
+        if (IsBatchFile(resolved.name)) {
+            kind = "batch";
+            error = StartBatchProcess(resolved.windows, directory.host, false, false, process);
+        } else if (IsHostExecutable(resolved.host)) {
             kind = "host program";
-            std::string directory = resolved.parentHost;
-            if (info.lpDirectory && *info.lpDirectory) {
-                ResolvedPath dir;
-                if (ResolvePath(info.lpDirectory, dir) == ERROR_SUCCESS && dir.exists &&
-                    dir.isDirectory)
-                    directory = dir.host;
-            }
             error = StartHostProgram(resolved.host, resolved.name, SplitParameters(parameters),
-                                     directory, false, process);
+                                     directory.host, false, process);
         } else {
-            kind = "ends at once";
-            process = std::make_shared<ProcessState>(ProcessState::Kind::Finished, 0,
-                                                     resolved.name);
+            // A file that is not a program the machine can run does not start.
+            error = ERROR_BAD_EXE_FORMAT;
         }
     }
 
     JournalEvent event("process-start");
     event.Text("file", resolved.windows.empty() ? file : resolved.windows)
         .Text("parameters", parameters);
+    if (!directory.windows.empty()) event.Text("directory", directory.windows);
     if (error == ERROR_SUCCESS) event.Text("kind", kind).Number("pid", process->Pid());
     event.Result(error == ERROR_SUCCESS, error).Write();
 

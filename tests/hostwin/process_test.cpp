@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -64,14 +65,18 @@ protected:
                            {"d/SETUP/readme.txt", "cd"}};
 };
 
-// A missing file fails as Windows does; any other file than a host program ends at once.
+// A missing file, a folder or a file that is no program fails as on Windows.
 TEST_F(Process, ShellExecuteStartsWhatExistsAndFailsAsWindowsDoes) {
     machine.Write("c/DIR/readme.txt", "");
+    machine.Write("c/DIR/setup.exe", "MZ but no program the machine can run");
+    machine.Write("c/DIR/RUN.BAT", "rem\r\n");
     struct Case { const char* file; DWORD error; uintptr_t instApp; } cases[] = {
         {"C:\\WINDOWS\\missing.exe", ERROR_FILE_NOT_FOUND, 2},
         {"C:\\NODIR\\missing.exe", ERROR_PATH_NOT_FOUND, 3},
         {"", ERROR_FILE_NOT_FOUND, 2},
         {"C:\\DIR", ERROR_ACCESS_DENIED, 5},
+        {"C:\\DIR\\setup.exe", ERROR_BAD_EXE_FORMAT, 11},
+        {"C:\\DIR\\readme.txt", ERROR_BAD_EXE_FORMAT, 11},
     };
     SHELLEXECUTEINFOA info;
     for (const Case& c : cases) {
@@ -81,35 +86,108 @@ TEST_F(Process, ShellExecuteStartsWhatExistsAndFailsAsWindowsDoes) {
         EXPECT_EQ(c.error, GetLastError());
         EXPECT_EQ(c.instApp, reinterpret_cast<uintptr_t>(info.hInstApp));
     }
-    ASSERT_TRUE(Shell("C:\\DIR\\readme.txt", nullptr, info));
-    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(info.hProcess, 0));
+    ASSERT_TRUE(Shell("C:\\DIR\\RUN.BAT", nullptr, info));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(info.hProcess, 20000));
     CloseHandle(info.hProcess);
-    EXPECT_TRUE(Shell("\\DIR\\readme.txt", nullptr, info, SEE_MASK_FLAG_NO_UI));  // root-relative
+    EXPECT_TRUE(Shell("\\DIR\\RUN.BAT", nullptr, info, SEE_MASK_FLAG_NO_UI));  // root-relative
     EXPECT_EQ(nullptr, info.hProcess);  // only the mask gives a handle
     EXPECT_GT(reinterpret_cast<uintptr_t>(info.hInstApp), 32u);
 }
 
-TEST_F(Process, AHostProgramGetsItsQuotedParametersAndCanOutliveAWait) {
+// A started program runs in the caller's current directory; while it runs, its executable
+// can be read but not changed, moved or deleted, and its current directory not removed.
+TEST_F(Process, AHostProgramGetsItsParametersAndIsLockedWhileItRuns) {
     machine.Write("c/WINDOWS/setup.exe", "#!/bin/sh\nfor a in \"$@\"; do echo \"[$a]\"; done "
                                          "> ARGS.TXT; pwd >> ARGS.TXT; sleep 1\n");
+    machine.Write("c/WINDOWS/new.exe", "new");
     ASSERT_EQ(0, ::chmod(machine.Path("c/WINDOWS/setup.exe").c_str(), 0755));
+    ASSERT_TRUE(CreateDirectoryA("C:\\WORK", nullptr));
+    char saved[4096];
+    ASSERT_NE(nullptr, ::getcwd(saved, sizeof saved));
+    ASSERT_EQ(0, ::chdir(machine.Path("c/WORK").c_str()));
     SHELLEXECUTEINFOA info;
-    ASSERT_TRUE(Shell("c:\\windows\\SETUP.EXE", "15 \"two words\"  x", info));
+    const BOOL started = Shell("c:\\windows\\SETUP.EXE", "15 \"two words\"  x", info);
+    ASSERT_EQ(0, ::chdir(saved));
+    ASSERT_TRUE(started);
     const auto start = Clock::now();
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(info.hProcess, 100));
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100));
+
+    const struct { char op; const char* path; DWORD error; } refused[] = {
+        {'d', "C:\\WINDOWS\\setup.exe", ERROR_ACCESS_DENIED},
+        {'c', "C:\\WINDOWS\\setup.exe", ERROR_SHARING_VIOLATION},
+        {'m', "C:\\WINDOWS\\setup.exe", ERROR_ACCESS_DENIED},
+        {'w', "C:\\WINDOWS\\setup.exe", ERROR_SHARING_VIOLATION},
+        {'r', "C:\\WORK", ERROR_CURRENT_DIRECTORY},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(std::string(1, c.op) + " " + c.path);
+        SetLastError(0);
+        HANDLE file = INVALID_HANDLE_VALUE;
+        switch (c.op) {
+            case 'd': EXPECT_FALSE(DeleteFileA(c.path)); break;
+            case 'c': EXPECT_FALSE(CopyFileA("C:\\WINDOWS\\new.exe", c.path, FALSE)); break;
+            case 'm': EXPECT_FALSE(MoveFileA(c.path, "C:\\WINDOWS\\old.exe")); break;
+            case 'w':
+                file = CreateFileA(c.path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+                EXPECT_EQ(INVALID_HANDLE_VALUE, file);
+                break;
+            case 'r': EXPECT_FALSE(RemoveDirectoryA(c.path)); break;
+        }
+        EXPECT_EQ(c.error, GetLastError());
+    }
+    HANDLE reading = CreateFileA("C:\\WINDOWS\\setup.exe", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, reading);
+    CloseHandle(reading);
+
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(info.hProcess, INFINITE));
     EXPECT_TRUE(CloseHandle(info.hProcess));
-    EXPECT_EQ("[15]\n[two words]\n[x]\n" + machine.Path("c/WINDOWS") + "\n",
-              machine.Read("c/WINDOWS/ARGS.TXT"));
+    EXPECT_EQ("[15]\n[two words]\n[x]\n" + machine.Path("c/WORK") + "\n",
+              machine.Read("c/WORK/ARGS.TXT"));
+    // Once it has ended, both can go.
+    EXPECT_TRUE(DeleteFileA("C:\\WORK\\ARGS.TXT"));
+    EXPECT_TRUE(RemoveDirectoryA("C:\\WORK"));
+    EXPECT_TRUE(DeleteFileA("C:\\WINDOWS\\setup.exe"));
+}
+
+// A folder that a batch (or this process) has as its current directory stays; so a
+// self-removal batch must run from elsewhere, such as the root.
+TEST_F(Process, NoProcessesCurrentDirectoryCanBeRemoved) {
+    for (const char* directory : {"C:\\PKG", "\\"}) {
+        SCOPED_TRACE(directory);
+        ASSERT_TRUE(CreateDirectoryA("C:\\PKG", nullptr));
+        machine.Write("c/RUN.BAT", "rmdir C:\\PKG\r\n");
+        PROCESS_INFORMATION info = {};
+        ASSERT_TRUE(Create("C:\\RUN.BAT", 0, directory, info));
+        EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(info.hProcess, 20000));
+        CloseHandle(info.hProcess);
+        CloseHandle(info.hThread);
+        EXPECT_EQ(directory[1] != '\0', machine.Exists("c/PKG"));
+        RemoveDirectoryA("C:\\PKG");
+    }
+    char saved[4096];
+    ASSERT_NE(nullptr, ::getcwd(saved, sizeof saved));
+    ASSERT_TRUE(CreateDirectoryA("C:\\PKG", nullptr));
+    ASSERT_EQ(0, ::chdir(machine.Path("c/PKG").c_str()));
+    SetLastError(0);
+    const BOOL removed = RemoveDirectoryA("C:\\PKG");
+    const DWORD error = GetLastError();
+    ASSERT_EQ(0, ::chdir(saved));
+    EXPECT_FALSE(removed);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CURRENT_DIRECTORY), error);
 }
 
 // Quoted paths, % in paths and the removal of the program's folder are run by the upgrade's
 // own self-removal tests; here the rest of what its batch relies on.
 TEST_F(Process, TheInterpreterRunsWhatASelfRemovalBatchUses) {
-    for (const char* file : {"c/WORK/skipped.txt", "c/WORK/ro.txt", "c/WORK/x.txt"})
+    for (const char* file : {"c/WORK/skipped.txt", "c/WORK/ro.txt", "c/WORK/x.txt",
+                             "c/WORK/hidden.sys", "c/WORK/system.sys", "c/WORK/plain.sys"})
         machine.Write(file, "");
     ASSERT_TRUE(SetFileAttributesA("C:\\WORK\\ro.txt", FILE_ATTRIBUTE_READONLY));
+    // del passes over hidden and system files, named or matched.
+    ASSERT_TRUE(SetFileAttributesA("C:\\WORK\\hidden.sys", FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(SetFileAttributesA("C:\\WORK\\system.sys", FILE_ATTRIBUTE_SYSTEM));
     const std::string batch =
         "@echo off\r\n"
         "rem command words and labels in any letter case\r\n"
@@ -117,7 +195,8 @@ TEST_F(Process, TheInterpreterRunsWhatASelfRemovalBatchUses) {
         "del C:\\WORK\\skipped.txt\r\n"
         ":START\r\n"
         "Del \"C:\\WORK\\%UNSET%x.txt%1\" \r\n"
-        "del C:\\WORK\\ro.txt\r\n"
+        "del C:\\WORK\\ro.txt C:\\WORK\\hidden.sys\r\n"
+        "del C:\\WORK\\*.sys\r\n"
         "If Exist C:\\WORK\\x.txt goto start\r\n"
         "if not exist C:\\WORK\\ro.txt goto Nowhere\r\n"
         "if not exist C:\\WORK\\x.txt goto Removal\r\n"
@@ -129,6 +208,9 @@ TEST_F(Process, TheInterpreterRunsWhatASelfRemovalBatchUses) {
     EXPECT_FALSE(machine.Exists("c/WORK/x.txt"));       // %UNSET% and %1 expand to nothing
     EXPECT_TRUE(machine.Exists("c/WORK/skipped.txt"));  // jumped over
     EXPECT_TRUE(machine.Exists("c/WORK/ro.txt"));       // read-only stays, so does its folder
+    EXPECT_TRUE(machine.Exists("c/WORK/hidden.sys"));
+    EXPECT_TRUE(machine.Exists("c/WORK/system.sys"));
+    EXPECT_FALSE(machine.Exists("c/WORK/plain.sys"));
     EXPECT_NE("", JournalLine("\"command\":\"frobnicate now\""));
 }
 

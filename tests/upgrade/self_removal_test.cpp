@@ -8,7 +8,9 @@ namespace {
 
 class SelfRemovalTest : public UpgradeTest {
 protected:
-    // The program's executable in a machine folder, run from currentFolder.
+    // The program's executable in a machine folder, run from currentFolder (a drive's root
+    // below, since a folder that this process, the program here, has as its current
+    // directory cannot be removed).
     static void InstallProgram(const ScratchMachine& machine, const std::string& folder,
                                const std::string& currentFolder) {
         machine.Write(folder + "/UPGRADE.EXE", "program");
@@ -48,11 +50,13 @@ TEST_F(SelfRemovalTest, AfterTheProgramTheBatchRemovesProgramFolderAndItself) {
         ScratchMachine machine{{"c/WINDOWS/TEMP/other.txt", "stays"}};
         const std::string batch = std::string(c.folder, 1) + "/PellamUpgradeDelUS.bat";
         machine.Write(batch, "an older batch of that name");
-        InstallProgram(machine, c.folder, c.folder);
+        InstallProgram(machine, c.folder, std::string(c.folder, 1));
         const std::string leftover = c.leftover ? std::string(c.folder) + "/" + c.leftover : "";
         if (c.leftover) machine.Write(leftover, "left");
         if (c.readOnly) {
-            ASSERT_TRUE(SetFileAttributesA("UPGRADE.EXE", FILE_ATTRIBUTE_READONLY));
+            ASSERT_TRUE(SetFileAttributesA(
+                (std::string(1, c.folder[0]) + ":" + (c.folder + 1) + "/UPGRADE.EXE").c_str(),
+                FILE_ATTRIBUTE_READONLY));
         }
 
         RemoveSelf();

@@ -1,0 +1,106 @@
+#include "running_programs.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace hostwin {
+
+namespace {
+
+struct FileId {
+    bool known = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+FileId IdOf(const std::string& hostPath) {
+    FileId id;
+    struct stat st;
+    if (::stat(hostPath.c_str(), &st) == 0) {
+        id.known = true;
+        id.device = st.st_dev;
+        id.inode = st.st_ino;
+    }
+    return id;
+}
+
+bool Same(const FileId& a, const FileId& b) {
+    return a.known && b.known && a.device == b.device && a.inode == b.inode;
+}
+
+// The start time of a live process (clock ticks after boot), 0 when it has ended or is a
+// zombie. Together with the pid it names one process, also after the pid is used again.
+unsigned long long StartTimeOf(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    if (!std::getline(in, text)) return 0;
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream fields(text.substr(close + 1));
+    std::string state, field;
+    fields >> state;
+    if (state == "Z" || state == "X" || state == "x") return 0;
+    // Fields 4 to 21 lie between the state and the start time.
+    for (int i = 4; i <= 21; ++i) fields >> field;
+    unsigned long long start = 0;
+    fields >> start;
+    return start;
+}
+
+struct KnownProcess {
+    pid_t pid;
+    unsigned long long startTime;
+    FileId executable;  // not known for a batch process
+    bool Running() const { return startTime != 0 && StartTimeOf(pid) == startTime; }
+};
+
+struct Knowledge {
+    std::vector<KnownProcess> processes;
+    bool commandInterpreter = false;  // this process runs a batch: it has no executable
+};
+
+Knowledge& Known() {
+    static Knowledge knowledge;
+    return knowledge;
+}
+
+}  // namespace
+
+void NoteStartedProcess(pid_t pid, const std::string& hostExecutable) {
+    KnownProcess process{pid, StartTimeOf(pid), hostExecutable.empty() ? FileId() : IdOf(hostExecutable)};
+    std::vector<KnownProcess>& processes = Known().processes;
+    processes.erase(std::remove_if(processes.begin(), processes.end(),
+                                   [](const KnownProcess& p) { return !p.Running(); }),
+                    processes.end());
+    processes.push_back(process);
+}
+
+void BecomeCommandInterpreter(pid_t creator) {
+    Known().processes.push_back(KnownProcess{creator, StartTimeOf(creator), IdOf("/proc/self/exe")});
+    Known().commandInterpreter = true;
+}
+
+bool IsRunningExecutable(const std::string& hostFile) {
+    const FileId file = IdOf(hostFile);
+    if (!file.known) return false;
+    if (!Known().commandInterpreter && Same(file, IdOf("/proc/self/exe"))) return true;
+    for (const KnownProcess& p : Known().processes)
+        if (Same(file, p.executable) && p.Running()) return true;
+    return false;
+}
+
+bool IsCurrentDirectoryOfRunningProcess(const std::string& hostDirectory) {
+    const FileId directory = IdOf(hostDirectory);
+    if (!directory.known) return false;
+    if (Same(directory, IdOf("."))) return true;
+    for (const KnownProcess& p : Known().processes)
+        if (Same(directory, IdOf("/proc/" + std::to_string(p.pid) + "/cwd")) && p.Running())
+            return true;
+    return false;
+}
+
+}  // namespace hostwin
