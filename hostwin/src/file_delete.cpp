@@ -1,11 +1,12 @@
-// DeleteFileA (kernel32): read-only files, directories, files held open and files on
-// write-protected drives fail as they do on Windows.
+// DeleteFileA (kernel32): read-only files, directories, files held open or mapped, running
+// programs' executables and files on write-protected drives fail as they do on Windows.
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "attributes.h"
 #include "drives.h"
+#include "file_object.h"
 #include "host_error.h"
 #include "journal.h"
 #include "machine.h"
@@ -32,6 +33,9 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     else if (Machine::Current().Attributes().Get(resolved.windows) & FILE_ATTRIBUTE_READONLY)
         error = ERROR_ACCESS_DENIED;
     else if (running)
+        error = ERROR_ACCESS_DENIED;
+    // A file stays while a mapping of it lives, also after its handles are closed.
+    else if (MappedSizeOfPath(resolved.host) > 0)
         error = ERROR_ACCESS_DENIED;
     else
         error = CheckDeleteAccess(resolved.windows);

@@ -131,6 +131,9 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     // Truncating an existing file takes write access.
     if (disposition == TRUNCATE_EXISTING && !wantWrite) return FailHandle(ERROR_INVALID_PARAMETER);
     const bool deleteOnClose = (dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
+    // The 9x versions know no sharing of deletion.
+    if ((dwShareMode & FILE_SHARE_DELETE) && Machine::Current().IsWin9x())
+        return FailHandle(ERROR_INVALID_PARAMETER);
 
     ResolvedPath resolved;
     DWORD error = ResolvePath(lpFileName, resolved);

@@ -77,10 +77,18 @@ TEST(CreateFile, ShareModesAreCheckedBothWays) {
         EXPECT_EQ(c.secondOpens, second.valid());
         EXPECT_EQ(c.secondOpens ? 0u : static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
     }
-    // Deleting needs every open to share deletion.
+    // Deleting needs every open to share deletion, which only the NT versions know.
     OpenHandle open(OpenFile("C:\\WINDOWS\\f.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
     EXPECT_FALSE(DeleteFileA("C:\\WINDOWS\\f.txt"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    EXPECT_FALSE(OpenHandle(OpenFile("C:\\WINDOWS\\f.txt", GENERIC_READ, shareAll, OPEN_EXISTING)).valid());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+    open.Close();
+    ScratchMachine nt({{"c/WINDOWS/f.txt", "x"}, {"machine.ini", "[system]\nversion=nt4\n"}});
+    OpenHandle shared(OpenFile("C:\\WINDOWS\\f.txt", GENERIC_READ, shareAll, OPEN_EXISTING));
+    ASSERT_TRUE(shared.valid());
+    EXPECT_TRUE(DeleteFileA("C:\\WINDOWS\\f.txt"));
 }
 
 // Writing behind the end and SetEndOfFile fill with zeros; SetEndOfFile also cuts. A handle's

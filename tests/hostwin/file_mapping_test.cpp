@@ -101,4 +101,21 @@ TEST(FileMapping, SizesAndProtectionsAreCheckedAsWindowsDoes) {
     EXPECT_EQ("0123456789", machine.Read("c/ten.txt"));
 }
 
+// A file cannot be deleted while a mapping of it lives, whatever handles are closed.
+TEST(FileMapping, AMappedFileCannotBeDeleted) {
+    ScratchMachine machine({{"c/WINDOWS/SYSTEM.INI", "[boot]\r\n"}});
+    OpenHandle file(OpenFile("C:\\WINDOWS\\SYSTEM.INI", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+    OpenHandle mapping(CreateFileMappingA(file.h, nullptr, PAGE_READONLY, 0, 0, nullptr));
+    ASSERT_TRUE(mapping.valid());
+    const void* view = MapViewOfFile(mapping.h, FILE_MAP_READ, 0, 0, 0);
+    ASSERT_NE(nullptr, view);
+    file.Close();
+    mapping.Close();
+    SetLastError(0);
+    EXPECT_FALSE(DeleteFileA("C:\\WINDOWS\\SYSTEM.INI"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_TRUE(UnmapViewOfFile(view));
+    EXPECT_TRUE(DeleteFileA("C:\\WINDOWS\\SYSTEM.INI"));
+}
+
 }  // namespace
