@@ -1,6 +1,7 @@
 #include "host_file.h"
 
 #include <dirent.h>
+#include <limits.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -153,6 +155,24 @@ void RemoveStaleTemporaries(const std::string& folder) {
         }
     }
     ::closedir(dir);
+}
+
+bool LiesInsideFolder(const std::string& hostPath, const std::string& realFolder,
+                      std::string& resolved) {
+    std::string existing = hostPath;
+    struct stat st;
+    while (::lstat(existing.c_str(), &st) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR) return false;
+        const size_t slash = existing.rfind('/');
+        if (slash == std::string::npos || slash == 0) return false;
+        existing.resize(slash);
+    }
+    char real[PATH_MAX];
+    if (!::realpath(existing.c_str(), real)) return false;
+    resolved = real;
+    if (realFolder == "/") return true;
+    return resolved.compare(0, realFolder.size(), realFolder) == 0 &&
+           (resolved.size() == realFolder.size() || resolved[realFolder.size()] == '/');
 }
 
 }  // namespace hostwin

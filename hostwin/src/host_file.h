@@ -36,6 +36,13 @@ int CreateTemporaryBeside(const std::string& path, std::string& temporaryPath);
 // those of processes that no longer run. Those of live processes are theirs to rename.
 void RemoveStaleTemporaries(const std::string& folder);
 
+// True when hostPath, with every symbolic link resolved, lies inside realFolder (a path without
+// links, as realpath gives it). A path that does not exist yet is judged by its deepest
+// existing part; a dangling link or a link loop counts as outside. resolved receives the real
+// path of that part when there is one.
+bool LiesInsideFolder(const std::string& hostPath, const std::string& realFolder,
+                      std::string& resolved);
+
 }  // namespace hostwin
 
 #endif

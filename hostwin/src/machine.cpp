@@ -1,8 +1,11 @@
 #include "machine.h"
 
+#include <limits.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "attributes.h"
 #include "host_file.h"
@@ -31,6 +34,10 @@ Machine::Machine(const std::string& hostFolder) : root_(hostFolder) {
     while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
     if (!IsDirectory(root_))
         throw MachineError("machine folder " + root_ + " does not exist or is not a folder");
+    char real[PATH_MAX];
+    if (!::realpath(root_.c_str(), real))
+        throw MachineError("machine folder " + root_ + ": " + std::strerror(errno));
+    realRoot_ = real;
     std::string text;
     const std::string iniPath = HostPath("machine.ini");
     if (ReadMachineFile(iniPath, kSettingsFileLimit, text))

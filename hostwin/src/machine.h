@@ -28,6 +28,8 @@ public:
     ~Machine();
 
     const std::string& Root() const { return root_; }
+    // The folder with every symbolic link resolved: what every host path must lie inside.
+    const std::string& RealRoot() const { return realRoot_; }
     std::string HostPath(const std::string& relative) const { return root_ + "/" + relative; }
     const VersionRecord& Version() const { return *settings_.version; }
     bool IsWin9x() const { return settings_.version->platformId == VER_PLATFORM_WIN32_WINDOWS; }
@@ -50,6 +52,7 @@ public:
 
 private:
     std::string root_;
+    std::string realRoot_;
     MachineSettings settings_;
     std::unique_ptr<RegistryStore> registry_;
     std::unique_ptr<AttributeStore> attributes_;

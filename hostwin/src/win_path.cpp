@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "host_file.h"
+#include "journal.h"
 #include "machine.h"
 #include "short_names.h"
 #include "text_util.h"
@@ -49,6 +51,21 @@ std::string RealPath(const std::string& path) {
     char buffer[PATH_MAX];
     if (!::realpath(path.c_str(), buffer)) return path;
     return buffer;
+}
+
+// A symbolic link in the machine folder is followed only while it leads to a place inside the
+// folder: a folder copied from elsewhere must never reach the host's own files. Anything else
+// is refused as Windows refuses an inaccessible file, and the journal says why.
+DWORD RefuseLinksLeadingOutside(const ResolvedPath& path) {
+    const Machine& machine = Machine::Current();
+    std::string target;
+    if (LiesInsideFolder(path.host, machine.RealRoot(), target)) return ERROR_SUCCESS;
+    JournalEvent("path-refused")
+        .Text("path", path.windows)
+        .Text("reason", "a symbolic link leads outside the machine folder")
+        .Text("target", target)
+        .Write();
+    return ERROR_ACCESS_DENIED;
 }
 
 }  // namespace
@@ -234,7 +251,7 @@ DWORD ResolvePath(const char* windowsPath, ResolvedPath& out) {
     }
     out.host = host;
     out.windows = windows;
-    return ERROR_SUCCESS;
+    return RefuseLinksLeadingOutside(out);
 }
 
 bool MatchesWildcard(const std::string& pattern, const std::string& name) {

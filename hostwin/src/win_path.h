@@ -27,7 +27,8 @@ struct ResolvedPath {
 // directory; either slash; any case). Returns ERROR_SUCCESS, or ERROR_PATH_NOT_FOUND for an
 // empty path or a drive without folder, ERROR_INVALID_NAME for wildcards or characters that
 // Windows forbids in names, ERROR_FILENAME_EXCED_RANGE for a full path of MAX_PATH characters
-// or more. A missing file or directory is no error: see exists and parentExists.
+// or more, and ERROR_ACCESS_DENIED (journaled) when a symbolic link on the way leads outside
+// the machine folder. A missing file or directory is no error: see exists and parentExists.
 DWORD ResolvePath(const char* windowsPath, ResolvedPath& out);
 
 // Splits "dir\pattern" into the directory part (may be empty, meaning the current directory;

@@ -112,5 +112,20 @@ check "broken registry: non-zero exit" test "$code" -ne 0
 check "broken registry: file and line named" grep -q "registry.reg line 4" "$work/broken.err"
 check "broken registry: untouched" cmp -s "$work/broken.reg" "$m/registry.reg"
 
+# A folder from elsewhere: the Windows system folder is a link to a host folder, and machine.ini
+# a FIFO. Neither the host folder nor the run waits on or reaches outside the machine.
+m="$(fresh linked)"
+mv "$m/c/WINDOWS/SYSTEM" "$work/host-system"
+cp -r "$work/host-system" "$work/host-system-before"
+ln -s "$work/host-system" "$m/c/WINDOWS/SYSTEM"
+HOSTWIN_MACHINE="$m" "$bin" all now silent 2>/dev/null
+check "linked SYSTEM: host files untouched" diff -r "$work/host-system-before" "$work/host-system"
+check "linked SYSTEM: refusals journaled" grep -q '"event":"path-refused","path":"C:\\\\WINDOWS\\\\SYSTEM' "$m/journal.jsonl"
+check "linked SYSTEM: the rest removed" grep -q '"event":"file-delete","path":"C:\\\\WINDOWS\\\\INF[^"]*","ok":true' "$m/journal.jsonl"
+rm "$m/machine.ini" && mkfifo "$m/machine.ini"
+set +e; HOSTWIN_MACHINE="$m" timeout 20 "$bin" now 2>"$work/fifo.err"; code=$?; set -e
+check "machine.ini FIFO: exit 2 naming it" test "$code" -eq 2
+check "machine.ini FIFO: named" grep -q "machine.ini: it is a FIFO" "$work/fifo.err"
+
 echo "$passes passed, $failures failed"
 test "$failures" -eq 0

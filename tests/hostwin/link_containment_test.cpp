@@ -1,0 +1,125 @@
+// Symbolic links in a machine folder: followed while they stay inside the folder, refused with
+// ERROR_ACCESS_DENIED (and a journal line) when they lead outside it, whatever the call.
+#include <unistd.h>
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+
+#include "scratch_machine.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A host folder outside the machine, with a file in it, removed at the end.
+class Outside {
+public:
+    Outside() {
+        std::string pattern = (fs::temp_directory_path() / "hostwin-outside-XXXXXX").string();
+        root_ = ::mkdtemp(&pattern[0]);
+        Write("X.DLL", "host file");
+    }
+    ~Outside() {
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+    std::string Path(const std::string& name) const { return root_ + "/" + name; }
+    void Write(const std::string& name, const std::string& text) const {
+        std::ofstream(Path(name), std::ios::binary) << text;
+    }
+    // What the folder holds: "name=contents" lines.
+    std::string Contents() const {
+        std::string out;
+        for (const auto& entry : fs::directory_iterator(root_)) {
+            std::ifstream in(entry.path());
+            out += entry.path().filename().string() + "=" +
+                   std::string(std::istreambuf_iterator<char>(in), {}) + "\n";
+        }
+        return out;
+    }
+
+private:
+    std::string root_;
+};
+
+TEST(LinkContainment, LinksLeadingOutsideAreRefusedAndJournaled) {
+    struct Case {
+        const char* what;
+        const char* link;    // machine-relative path of the link
+        const char* target;  // in the outside folder ("" for the folder itself)
+        std::function<BOOL()> call;
+    } cases[] = {
+        {"delete through a linked directory", "c/WINDOWS/SYSTEM", "",
+         [] { return DeleteFileA("C:\\WINDOWS\\SYSTEM\\X.DLL"); }},
+        {"list a linked directory", "c/WINDOWS/SYSTEM", "",
+         [] {
+             WIN32_FIND_DATAA data;
+             HANDLE h = FindFirstFileA("C:\\WINDOWS\\SYSTEM\\*.*", &data);
+             return h != INVALID_HANDLE_VALUE && FindClose(h);
+         }},
+        {"write a linked file", "c/WINDOWS/SYSTEM.INI", "X.DLL",
+         [] {
+             HANDLE h = CreateFileA("C:\\WINDOWS\\SYSTEM.INI", GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+             return h != INVALID_HANDLE_VALUE && CloseHandle(h);
+         }},
+        {"create through a dangling link", "c/WINDOWS/NEW.INI", "NEW.INI",
+         [] {
+             HANDLE h = CreateFileA("C:\\WINDOWS\\NEW.INI", GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+             return h != INVALID_HANDLE_VALUE && CloseHandle(h);
+         }},
+        {"a linked drive", "d", "", [] { return DeleteFileA("D:\\X.DLL"); }},
+        {"copy from a linked file", "c/WINDOWS/INF/BR10MULT.INF", "X.DLL",
+         [] { return CopyFileA("C:\\WINDOWS\\INF\\BR10MULT.INF", "C:\\WINDOWS\\COPY.INF", FALSE); }},
+        {"move into a linked directory", "c/pellapps", "",
+         [] { return MoveFileA("C:\\WINDOWS\\REAL.INI", "C:\\pellapps\\REAL.INI"); }},
+        {"attributes of a linked file", "c/WINDOWS/SYSTEM.INI", "X.DLL",
+         [] { return SetFileAttributesA("C:\\WINDOWS\\SYSTEM.INI", FILE_ATTRIBUTE_READONLY); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Outside outside;
+        ScratchMachine machine{{"c/WINDOWS/REAL.INI", "inside"}, {"c/WINDOWS/INF/.keep", ""}};
+        const std::string before = outside.Contents();
+        const std::string target = *c.target ? outside.Path(c.target) : outside.Path("");
+        ASSERT_EQ(0, ::symlink(target.c_str(), machine.Path(c.link).c_str()));
+        SetLastError(0);
+        EXPECT_FALSE(c.call());
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+        EXPECT_EQ(before, outside.Contents());
+        EXPECT_EQ("inside", machine.Read("c/WINDOWS/REAL.INI"));
+        bool journaled = false;
+        for (const std::string& line : machine.Journal())
+            journaled = journaled || line.find("\"event\":\"path-refused\"") != std::string::npos;
+        EXPECT_TRUE(journaled);
+    }
+}
+
+// Links that stay inside the folder work as the files they lead to; a loop is refused.
+TEST(LinkContainment, LinksInsideTheFolderAreFollowed) {
+    ScratchMachine machine{{"c/WINDOWS/REAL.INI", "inside"}, {"c/DATA/A.TXT", "a"}};
+    ASSERT_EQ(0, ::symlink("REAL.INI", machine.Path("c/WINDOWS/LINKED.INI").c_str()));
+    ASSERT_EQ(0, ::symlink(machine.Path("c/DATA").c_str(), machine.Path("c/WINDOWS/DATA").c_str()));
+    ASSERT_EQ(0, ::symlink("LOOP", machine.Path("c/WINDOWS/LOOP").c_str()));
+    HANDLE h = CreateFileA("C:\\WINDOWS\\LINKED.INI", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(h, "IN", 2, &written, nullptr));
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ("INside", machine.Read("c/WINDOWS/REAL.INI"));
+    EXPECT_TRUE(DeleteFileA("C:\\WINDOWS\\DATA\\A.TXT"));
+    EXPECT_FALSE(machine.Exists("c/DATA/A.TXT"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\WINDOWS\\LOOP"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+}
+
+}  // namespace
