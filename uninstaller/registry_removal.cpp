@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "driver_cleaner.h"
+#include "value_text.h"
 
 namespace {
 
@@ -77,9 +78,9 @@ void WalkSubkeysWithRestart(HKEY key, Handler handle) {
 }
 
 // Whether the string value valueName of key contains text. The data are read into the 512-byte
-// buffer. Only REG_SZ data count, and only when they end in a zero byte within what was read:
-// a longer value, or one of exactly 512 bytes without its zero, is no complete text there, and
-// searching it would run past the buffer.
+// buffer; only REG_SZ data that fit count. The text is searched within the value's text as the
+// data returned hold it (ValueTextLength), so a value stored without its terminating zero is
+// searched to its end and never past the buffer.
 bool StringValueContains(HKEY key, const char* valueName, const char* text) {
     char data[kValueDataBufferSize];
     DWORD type = REG_NONE;
@@ -87,8 +88,12 @@ bool StringValueContains(HKEY key, const char* valueName, const char* text) {
     if (RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<LPBYTE>(data), &size) !=
         ERROR_SUCCESS)
         return false;
-    if (type != REG_SZ || size > sizeof data || !std::memchr(data, '\0', size)) return false;
-    return Contains(data, text);
+    if (type != REG_SZ || size > sizeof data || !text) return false;
+    const size_t length = ValueTextLength(data, size);
+    const size_t wanted = std::strlen(text);
+    for (size_t at = 0; at + wanted <= length; ++at)
+        if (std::memcmp(data + at, text, wanted) == 0) return true;
+    return false;
 }
 
 }  // namespace

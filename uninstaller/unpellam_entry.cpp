@@ -8,6 +8,7 @@
 
 #include "driver_cleaner.h"
 #include "unpellam_entry.h"
+#include "value_text.h"
 
 namespace {
 
@@ -45,15 +46,17 @@ Keywords FindKeywords(const char* arguments) {
 }
 
 // Reads one warning value as a zero-terminated text; false when it is missing, unreadable or
-// longer than the buffer. A value without its own terminating zero ends at its data's end
-// (or, when it fills the whole buffer, one byte earlier), so no text is read past the buffer.
+// longer than the buffer. The text is that of ValueTextLength: a value without its own
+// terminating zero ends at its data's end (or, when it fills the whole buffer, one byte
+// earlier, where the zero must go), so no text is read past the buffer.
 bool ReadWarningText(HKEY key, const char* valueName, char (&buffer)[kWarningBufferSize],
                      DWORD& size) {
     if (!key) return false;
     if (RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer),
                          &size) != ERROR_SUCCESS)
         return false;
-    buffer[size < kWarningBufferSize ? size : kWarningBufferSize - 1] = '\0';
+    const size_t length = ValueTextLength(buffer, size < kWarningBufferSize ? size : kWarningBufferSize);
+    buffer[length < kWarningBufferSize ? length : kWarningBufferSize - 1] = '\0';
     return true;
 }
 

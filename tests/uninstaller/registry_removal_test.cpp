@@ -64,10 +64,13 @@ TEST(RegistryRemoval, SubkeysNamedDeletesCaseSensitiveMatchesRestartingAfterEach
     EXPECT_FALSE(Exists("Enum\\PCI\\ven_7a3c&dev_0003&subsys_1"));
 }
 
-TEST(RegistryRemoval, SubkeysWithValueMatchOnlyCompleteStringsWithinTheBuffer) {
+// A string value's text is the data read, up to the first zero or their end: a REG_SZ stored
+// without its zero is searched to its last byte, and never beyond.
+TEST(RegistryRemoval, SubkeysWithValueMatchStringsThatFitTheBuffer) {
     const std::string long511(511, 'A');
-    std::string unterminated512 = "hex(1):";  // a REG_SZ of 512 letters without its zero
-    for (int i = 0; i < 512; ++i) unterminated512 += i ? ",41" : "41";
+    std::string unterminated512 = "hex(1):";  // a REG_SZ of 509 letters and SUB without its zero
+    for (int i = 0; i < 509; ++i) unterminated512 += i ? ",41" : "41";
+    unterminated512 += ",53,55,42";
     const struct { const char* what; std::string data; const char* text; int deleted; } cases[] = {
         {"REG_SZ holding the text", "\"PCI\\\\VEN_7A3C&SUBSYS_00047A3C\"", "SUBSYS_00047A3C", 1},
         {"REG_SZ, other letter case", "\"subsys_00047a3c\"", "SUBSYS_00047A3C", 0},
@@ -78,9 +81,11 @@ TEST(RegistryRemoval, SubkeysWithValueMatchOnlyCompleteStringsWithinTheBuffer) {
         {"empty REG_SZ, empty text", "\"\"", "", 1},
         {"empty REG_SZ", "\"\"", "SUB", 0},
         {"511 letters and the zero", "\"" + long511 + "\"", "AAAA", 1},
-        {"512 letters, no zero", unterminated512, "AAAA", 0},
+        {"512 bytes, no zero, text at the end", unterminated512, "ASUB", 1},
         {"512 letters and the zero", "\"" + long511 + "A\"", "AAAA", 0},
-        {"REG_SZ without its zero", "hex(1):53,55,42", "SUB", 0},
+        {"REG_SZ without its zero", "hex(1):53,55,42", "SUB", 1},
+        {"REG_SZ without its zero, text beyond it", "hex(1):53,55", "SUB", 0},
+        {"text after the first zero", "hex(1):53,00,55,42", "UB", 0},
     };
     for (const auto& k : cases) {
         Scene<> s("[HKEY_LOCAL_MACHINE\\Enum\\DEV\\INST]\n\"HardwareID\"=" + k.data +
