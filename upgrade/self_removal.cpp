@@ -33,19 +33,10 @@ bool DoublePercents(const char* text, char* out, int size) {
     return true;
 }
 
-// A batch that could never delete the executable would repeat its delete forever: an
-// executable on a CD, or one whose read-only attribute cannot be cleared.
-bool ExecutableCanBeDeleted(const char* modulePath) {
-    if (modulePath[0] != '\0' && modulePath[1] == ':') {
-        char root[4] = {modulePath[0], ':', '\\', '\0'};
-        if (GetDriveTypeA(root) == DRIVE_CDROM) return false;
-    }
-    const DWORD attributes = GetFileAttributesA(modulePath);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-        return SetFileAttributesA(modulePath, attributes & ~FILE_ATTRIBUTE_READONLY) != 0;
-    return true;
-}
+// The attributes that would keep the batch from deleting the executable: del refuses a
+// read-only file and passes over hidden and system files.
+const DWORD BlockingAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 }  // namespace
 
@@ -68,20 +59,47 @@ bool FormatSelfRemovalBatch(const char* modulePath, char* buffer, int size) {
     return true;
 }
 
+bool SelfRemovalCanFinish(const char* modulePath) {
+    // The command interpreter takes no network path (\\server\share\...) for the current
+    // directory or for its commands.
+    if (modulePath[0] == '\\' && modulePath[1] == '\\') return false;
+    // A CD's files can never be deleted.
+    if (modulePath[0] != '\0' && modulePath[1] == ':') {
+        char root[4] = {modulePath[0], ':', '\\', '\0'};
+        if (GetDriveTypeA(root) == DRIVE_CDROM) return false;
+    }
+    return GetFileAttributesA(modulePath) != INVALID_FILE_ATTRIBUTES;
+}
+
 void RemoveSelf() {
     char modulePath[MAX_PATH];
     const DWORD moduleLength = GetModuleFileNameA(NULL, modulePath, MAX_PATH);
     if (moduleLength == 0 || moduleLength >= MAX_PATH) return;
-    if (!ExecutableCanBeDeleted(modulePath)) return;
+    if (!SelfRemovalCanFinish(modulePath)) return;
+    const DWORD attributes = GetFileAttributesA(modulePath);
     char text[FormatLimit];
     if (!FormatSelfRemovalBatch(modulePath, text, sizeof text)) return;
 
     HANDLE batch = CreateFileA(SelfRemovalBatchPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (batch == INVALID_HANDLE_VALUE) return;
+    const DWORD length = static_cast<DWORD>(lstrlenA(text));
     DWORD written = 0;
-    WriteFile(batch, text, static_cast<DWORD>(lstrlenA(text)), &written, NULL);
+    const bool complete = WriteFile(batch, text, length, &written, NULL) && written == length;
     CloseHandle(batch);
+    if (!complete) {
+        DeleteFileA(SelfRemovalBatchPath);
+        return;
+    }
+
+    // Only now, with the batch in place, is the executable made deletable. Setting its
+    // attributes also fails on media that cannot be written (a write-protected disk), where
+    // the batch could never delete it: then nothing is started and the batch goes again.
+    const DWORD cleared = attributes & ~(BlockingAttributes | FILE_ATTRIBUTE_DIRECTORY);
+    if (!SetFileAttributesA(modulePath, cleared ? cleared : FILE_ATTRIBUTE_NORMAL)) {
+        DeleteFileA(SelfRemovalBatchPath);
+        return;
+    }
 
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof startup);
@@ -93,9 +111,12 @@ void RemoveSelf() {
     char commandLine[sizeof SelfRemovalBatchPath];
     strcpy(commandLine, SelfRemovalBatchPath);
     if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE,
-                        CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, NULL, "\\", &startup, &process))
+                        CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, NULL, "\\", &startup, &process)) {
+        // The program stays: as it was, without a batch that nothing will run.
+        SetFileAttributesA(modulePath, attributes & ~FILE_ATTRIBUTE_DIRECTORY);
+        DeleteFileA(SelfRemovalBatchPath);
         return;
-
+    }
     // The batch may only win the race for the executable after this program has ended: it
     // runs at idle priority while this thread finishes at time-critical priority.
     SetThreadPriority(process.hThread, THREAD_PRIORITY_IDLE);

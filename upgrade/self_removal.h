@@ -12,8 +12,12 @@ extern const char SelfRemovalBatchPath[];
 // it would not fit the buffer of size characters.
 bool FormatSelfRemovalBatch(const char* modulePath, char* buffer, int size);
 
+// Whether a batch could delete the executable at modulePath at all: not on a network path,
+// not on a CD, and only a file that exists.
+bool SelfRemovalCanFinish(const char* modulePath);
+
 // Writes the batch file and starts it, suspended at idle priority, resumed as the very last
-// thing; gives up silently when that cannot be done.
+// thing; gives up silently when that cannot be done, leaving the program as it was.
 void RemoveSelf();
 
 #endif

@@ -16,6 +16,7 @@
 
 #include "host_error.h"
 #include "journal.h"
+#include "running_programs.h"
 
 namespace hostwin {
 
@@ -66,6 +67,8 @@ DWORD ProcessState::Resume() {
 void ProcessState::Ended(DWORD code) {
     ended_ = true;
     exitCode_ = code;
+    // Seen to end: it no longer counts as running, even while the host still tears it down.
+    NoteProcessEnded(pid_);
     JournalEvent("process-end")
         .Text("program", name_)
         .Number("pid", pid_)

@@ -79,6 +79,11 @@ void NoteStartedProcess(pid_t pid, const std::string& hostExecutable) {
     processes.push_back(process);
 }
 
+void NoteProcessEnded(pid_t pid) {
+    for (KnownProcess& p : Known().processes)
+        if (p.pid == pid) p.startTime = 0;
+}
+
 void BecomeCommandInterpreter(pid_t creator) {
     Known().processes.push_back(KnownProcess{creator, StartTimeOf(creator), IdOf("/proc/self/exe")});
     Known().commandInterpreter = true;

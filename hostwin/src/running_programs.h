@@ -15,6 +15,9 @@ namespace hostwin {
 // (hostExecutable empty: the command interpreter is no file of the machine).
 void NoteStartedProcess(pid_t pid, const std::string& hostExecutable);
 
+// A started process was seen to end (its exit reported); it no longer counts as running.
+void NoteProcessEnded(pid_t pid);
+
 // Called in a batch process, a fork of the program that started it: from now on this process
 // is the command interpreter, and the program (creator) counts as a running program.
 void BecomeCommandInterpreter(pid_t creator);

@@ -38,12 +38,13 @@ TEST_F(SelfRemovalTest, AfterTheProgramTheBatchRemovesProgramFolderAndItself) {
     struct Case {
         const char* folder;
         const char* leftover;  // a file the moves left in the folder, or null
-        bool readOnly;         // the program came read-only from a CD
+        DWORD attributes;      // of the program, which the batch's del would refuse or skip
     } cases[] = {
-        {"c/WINDOWS/TEMP/50%OFF%PATH%", nullptr, false},  // % must reach del as it stands
-        {"c/WINDOWS/TEMP/Pellam Upgrade", "readme.txt", false},
-        {"c/WINDOWS/TEMP/FROMCD", nullptr, true},
-        {"e", "data.txt", false},  // a drive root is kept
+        {"c/WINDOWS/TEMP/50%OFF%PATH%", nullptr, 0},  // % must reach del as it stands
+        {"c/WINDOWS/TEMP/Pellam Upgrade", "readme.txt", 0},
+        {"c/WINDOWS/TEMP/FROMCD", nullptr, FILE_ATTRIBUTE_READONLY},
+        {"c/WINDOWS/TEMP/HIDDEN", nullptr, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+        {"e", "data.txt", 0},  // a drive root is kept
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.folder);
@@ -53,10 +54,10 @@ TEST_F(SelfRemovalTest, AfterTheProgramTheBatchRemovesProgramFolderAndItself) {
         InstallProgram(machine, c.folder, std::string(c.folder, 1));
         const std::string leftover = c.leftover ? std::string(c.folder) + "/" + c.leftover : "";
         if (c.leftover) machine.Write(leftover, "left");
-        if (c.readOnly) {
+        if (c.attributes) {
             ASSERT_TRUE(SetFileAttributesA(
                 (std::string(1, c.folder[0]) + ":" + (c.folder + 1) + "/UPGRADE.EXE").c_str(),
-                FILE_ATTRIBUTE_READONLY));
+                c.attributes));
         }
 
         RemoveSelf();
@@ -73,23 +74,39 @@ TEST_F(SelfRemovalTest, AfterTheProgramTheBatchRemovesProgramFolderAndItself) {
     }
 }
 
+// Where the batch could not be written or could never finish, nothing is started, no batch
+// is left and the program keeps its attributes.
 TEST_F(SelfRemovalTest, NothingStartsWhereTheBatchCouldNeverFinishOrNotBeWritten) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"c/TEMP", "d/PELLAM"},  // the batch's root on the CD is write-protected
-        {"d/PELLAM", "c/TEMP"},  // a program on the CD could never be deleted
+    const struct { const char* program; const char* current; DWORD attributes; } cases[] = {
+        {"c/TEMP", "d/PELLAM", FILE_ATTRIBUTE_READONLY},  // the batch's root on the CD
+        {"d/PELLAM", "c/TEMP", 0},                        // a program on a CD
+        {"a/PELLAM", "c/TEMP", 0},                        // or on a write-protected disk
+        {"a/PELLAM", "c/TEMP", FILE_ATTRIBUTE_HIDDEN},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.second);
-        ScratchMachine machine{{"machine.ini", "[drives]\nc=fixed\nd=cdrom\n"},
+        SCOPED_TRACE(std::string(c.program) + " " + std::to_string(c.attributes));
+        ScratchMachine machine{{"machine.ini", "[drives]\nc=fixed\nd=cdrom\na=removable\n"},
                                {"c/TEMP/x", ""},
-                               {"d/PELLAM/x", ""}};
-        InstallProgram(machine, c.first, c.second);
+                               {"d/PELLAM/x", ""},
+                               {"a/PELLAM/x", ""}};
+        InstallProgram(machine, c.program, c.current);
+        const std::string program =
+            std::string(1, c.program[0]) + ":" + (c.program + 1) + "/UPGRADE.EXE";
+        if (c.attributes) {
+            ASSERT_TRUE(SetFileAttributesA(program.c_str(), c.attributes));
+        }
+        machine.Write("machine.ini", "[drives]\nc=fixed\nd=cdrom\na=removable write-protected\n");
+        hostwin::OpenMachine(machine.Root());
+        const DWORD before = GetFileAttributesA(program.c_str());
         RemoveSelf();
         EXPECT_TRUE(EventsOf(machine, "process-create").empty());
-        EXPECT_FALSE(machine.Exists("c/PellamUpgradeDelUS.bat"));
-        EXPECT_FALSE(machine.Exists("d/PellamUpgradeDelUS.bat"));
-        EXPECT_TRUE(machine.Exists(std::string(c.first) + "/UPGRADE.EXE"));
+        for (const char* drive : {"a", "c", "d"})
+            EXPECT_FALSE(machine.Exists(std::string(drive) + "/PellamUpgradeDelUS.bat"));
+        EXPECT_TRUE(machine.Exists(std::string(c.program) + "/UPGRADE.EXE"));
+        EXPECT_EQ(before, GetFileAttributesA(program.c_str()));
     }
+    // A program on a network path: the command interpreter could not run the batch there.
+    EXPECT_FALSE(SelfRemovalCanFinish("\\\\server\\share\\PELLAM\\UPGRADE.EXE"));
 }
 
 }  // namespace
