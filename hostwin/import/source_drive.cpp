@@ -1,0 +1,357 @@
+#include "source_drive.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/msdos_fs.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+
+#include "import_error.h"
+
+extern char** environ;
+
+namespace hostwin_import {
+
+namespace {
+
+bool EqualsNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z') x -= 0x20;
+        if (y >= 'a' && y <= 'z') y -= 0x20;
+        if (x != y) return false;
+    }
+    return true;
+}
+
+std::string Join(const std::string& dir, const std::string& name) {
+    return dir.empty() ? name : dir + "/" + name;
+}
+
+void WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw ImportError(std::string("writing a file: ") + std::strerror(errno));
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+}
+
+// ---- A host folder ---------------------------------------------------------------------------
+
+class FolderDrive : public SourceDrive {
+public:
+    explicit FolderDrive(std::string root) : root_(std::move(root)) {}
+    std::string Describe() const override { return root_; }
+
+    std::vector<SourceEntry> List(const std::string& dir, bool recursive) override {
+        std::vector<SourceEntry> out;
+        ListInto(dir, recursive, out);
+        return out;
+    }
+
+    void CopyTo(const std::string& path, int fd) override {
+        const int in = ::open(Host(path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (in < 0) throw ImportError(Host(path) + ": cannot be read: " + std::strerror(errno));
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(in, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                const int e = errno;
+                ::close(in);
+                throw ImportError(Host(path) + ": cannot be read: " + std::strerror(e));
+            }
+            if (n == 0) break;
+            try {
+                WriteAll(fd, buffer, static_cast<size_t>(n));
+            } catch (...) {
+                ::close(in);
+                throw;
+            }
+        }
+        ::close(in);
+    }
+
+private:
+    std::string Host(const std::string& path) const {
+        return path.empty() ? root_ : root_ + "/" + path;
+    }
+
+    // The FAT attributes of a file on a mounted FAT file system; 0 on any other.
+    static uint32_t FatAttributes(const std::string& hostPath) {
+        const int fd = ::open(hostPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) return 0;
+        uint32_t attributes = 0;
+        if (::ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &attributes) != 0) attributes = 0;
+        ::close(fd);
+        return attributes & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive);
+    }
+
+    void ListInto(const std::string& dir, bool recursive, std::vector<SourceEntry>& out) {
+        DIR* d = ::opendir(Host(dir).c_str());
+        if (!d) return;
+        std::vector<std::string> names;
+        while (dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        ::closedir(d);
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names) {
+            const std::string path = Join(dir, name);
+            struct stat st;
+            if (::lstat(Host(path).c_str(), &st) != 0) continue;
+            if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+                throw ImportError(Host(path) +
+                                  ": is a link or special file, which a Windows 9x drive cannot "
+                                  "hold");
+            SourceEntry entry;
+            entry.path = path;
+            entry.isDirectory = S_ISDIR(st.st_mode);
+            entry.attributes = FatAttributes(Host(path));
+            out.push_back(entry);
+            if (recursive && entry.isDirectory) ListInto(path, true, out);
+        }
+    }
+
+    std::string root_;
+};
+
+// ---- A FAT file system in a disk image, through mtools ----------------------------------------
+
+// Runs an mtools command with its output to outFd (or captured when outFd is -1) and returns
+// the captured output; throws ImportError with mtools' own message when it fails.
+class MtoolsRun {
+public:
+    static std::string Run(const std::vector<std::string>& args, int outFd, const std::string& what) {
+        int errFd = ::memfd_create("mtools-stderr", MFD_CLOEXEC);
+        int pipeFds[2] = {-1, -1};
+        if (errFd < 0 || (outFd < 0 && ::pipe2(pipeFds, O_CLOEXEC) != 0)) {
+            if (errFd >= 0) ::close(errFd);
+            throw ImportError(std::string("cannot run mtools: ") + std::strerror(errno));
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, outFd >= 0 ? outFd : pipeFds[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+
+        // mtools reads only its own settings: no user configuration, no geometry checks that
+        // refuse images made by other tools, names in UTF-8.
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            if (entry.rfind("MTOOLS", 0) == 0 || entry.rfind("LC_", 0) == 0 ||
+                entry.rfind("LANG=", 0) == 0)
+                continue;
+            env.push_back(entry);
+        }
+        env.push_back("MTOOLSRC=/dev/null");
+        env.push_back("MTOOLS_SKIP_CHECK=1");
+        env.push_back("LC_ALL=C.UTF-8");
+        std::vector<char*> envp, argv;
+        for (std::string& e : env) envp.push_back(&e[0]);
+        envp.push_back(nullptr);
+        std::vector<std::string> argsCopy = args;
+        for (std::string& a : argsCopy) argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+
+        pid_t pid = 0;
+        const int spawned =
+            ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        std::string output;
+        if (outFd < 0) {
+            ::close(pipeFds[1]);
+            if (spawned == 0) {
+                char buffer[65536];
+                for (;;) {
+                    const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+                    if (n < 0 && errno == EINTR) continue;
+                    if (n <= 0) break;
+                    output.append(buffer, static_cast<size_t>(n));
+                }
+            }
+            ::close(pipeFds[0]);
+        }
+        int status = 0;
+        if (spawned == 0) {
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+        std::string errors;
+        char buffer[1024];
+        ::lseek(errFd, 0, SEEK_SET);
+        for (ssize_t n; (n = ::read(errFd, buffer, sizeof buffer)) > 0;)
+            errors.append(buffer, static_cast<size_t>(n));
+        ::close(errFd);
+        if (spawned != 0)
+            throw ImportError("cannot run " + args[0] + " (install mtools): " +
+                              std::strerror(spawned));
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            while (!errors.empty() && (errors.back() == '\n' || errors.back() == '\r'))
+                errors.pop_back();
+            const size_t lastLine = errors.rfind('\n');
+            throw ImportError(what + ": " +
+                              (errors.empty() ? args[0] + " failed"
+                                              : errors.substr(lastLine == std::string::npos
+                                                                  ? 0
+                                                                  : lastLine + 1)));
+        }
+        return output;
+    }
+};
+
+class ImageDrive : public SourceDrive {
+public:
+    ImageDrive(std::string image, uint64_t offset)
+        : image_(std::move(image)), spec_(image_ + "@@" + std::to_string(offset)),
+          offset_(offset) {}
+
+    std::string Describe() const override {
+        return offset_ == 0 ? image_ : image_ + " (partition at byte " + std::to_string(offset_) + ")";
+    }
+
+    std::vector<SourceEntry> List(const std::string& dir, bool recursive) override {
+        const std::string target = "::/" + dir;
+        std::vector<std::string> args = {"mdir", "-i", spec_, "-a", "-b"};
+        if (recursive) args.push_back("-/");
+        args.push_back(target);
+        std::string listing;
+        try {
+            listing = MtoolsRun::Run(args, -1, Describe());
+        } catch (const ImportError&) {
+            return {};  // a missing directory (and an empty one: mdir fails on it)
+        }
+        std::map<std::string, uint32_t> attributes;
+        if (recursive) attributes = Attributes(target);
+        // Bare lines are full paths, directories ending in '/'.
+        const std::string prefix = dir.empty() ? "::/" : target + "/";
+        std::vector<SourceEntry> out;
+        size_t start = 0;
+        while (start < listing.size()) {
+            size_t end = listing.find('\n', start);
+            if (end == std::string::npos) end = listing.size();
+            std::string line = listing.substr(start, end - start);
+            start = end + 1;
+            if (line.empty()) continue;
+            if (line.compare(0, prefix.size(), prefix) != 0)
+                throw ImportError(Describe() + ": unexpected name in the listing of " + target +
+                                  ": \"" + line + "\"");
+            SourceEntry entry;
+            entry.isDirectory = line.back() == '/';
+            if (entry.isDirectory) line.pop_back();
+            entry.path = line.substr(3);
+            if (entry.path.empty() || entry.path == dir) continue;
+            // Attributes are read for recursive listings only (the files to import).
+            auto it = attributes.find(entry.path);
+            if (it != attributes.end()) entry.attributes = it->second;
+            out.push_back(entry);
+        }
+        std::sort(out.begin(), out.end(),
+                  [](const SourceEntry& a, const SourceEntry& b) { return a.path < b.path; });
+        return out;
+    }
+
+    void CopyTo(const std::string& path, int fd) override {
+        MtoolsRun::Run({"mtype", "-i", spec_, "::/" + path}, fd, Describe() + ": " + path);
+    }
+
+private:
+    // mattrib's listing: the attribute letters (A, S, H, R) then the full path.
+    std::map<std::string, uint32_t> Attributes(const std::string& target) {
+        const std::string listing =
+            MtoolsRun::Run({"mattrib", "-i", spec_, "-/", target}, -1, Describe());
+        std::map<std::string, uint32_t> out;
+        size_t start = 0;
+        while (start < listing.size()) {
+            size_t end = listing.find('\n', start);
+            if (end == std::string::npos) end = listing.size();
+            const std::string line = listing.substr(start, end - start);
+            start = end + 1;
+            const size_t at = line.find("::/");
+            if (at == std::string::npos) continue;
+            uint32_t bits = 0;
+            for (size_t i = 0; i < at; ++i) {
+                switch (line[i]) {
+                    case 'A': bits |= kAttrArchive; break;
+                    case 'S': bits |= kAttrSystem; break;
+                    case 'H': bits |= kAttrHidden; break;
+                    case 'R': bits |= kAttrReadOnly; break;
+                    default: break;
+                }
+            }
+            out[line.substr(at + 3)] = bits;
+        }
+        return out;
+    }
+
+    std::string image_;
+    std::string spec_;
+    uint64_t offset_;
+};
+
+}  // namespace
+
+bool SourceDrive::Find(const std::string& dir, const std::string& name, SourceEntry& found) {
+    for (const SourceEntry& e : List(dir, false)) {
+        const size_t slash = e.path.rfind('/');
+        const std::string own = slash == std::string::npos ? e.path : e.path.substr(slash + 1);
+        if (EqualsNoCase(own, name)) {
+            found = e;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string SourceDrive::Read(const std::string& path, size_t limit) {
+    MemoryFile file(*this, path);
+    struct stat st;
+    if (::stat(file.HostPath().c_str(), &st) != 0 || static_cast<uint64_t>(st.st_size) > limit)
+        throw ImportError(Describe() + ": " + path + " is larger than " + std::to_string(limit) +
+                          " bytes");
+    std::string bytes(static_cast<size_t>(st.st_size), '\0');
+    const int fd = ::open(file.HostPath().c_str(), O_RDONLY | O_CLOEXEC);
+    const ssize_t got = fd < 0 ? -1 : ::pread(fd, &bytes[0], bytes.size(), 0);
+    if (fd >= 0) ::close(fd);
+    if (got != static_cast<ssize_t>(bytes.size()))
+        throw ImportError(Describe() + ": " + path + " cannot be read");
+    return bytes;
+}
+
+MemoryFile::MemoryFile(SourceDrive& drive, const std::string& path) {
+    fd_ = ::memfd_create("hostwin-import", MFD_CLOEXEC);
+    if (fd_ < 0) throw ImportError(std::string("cannot make a memory file: ") + std::strerror(errno));
+    hostPath_ = "/proc/self/fd/" + std::to_string(fd_);
+    try {
+        drive.CopyTo(path, fd_);
+    } catch (...) {
+        ::close(fd_);
+        throw;
+    }
+}
+
+MemoryFile::~MemoryFile() { ::close(fd_); }
+
+std::unique_ptr<SourceDrive> OpenFolderDrive(const std::string& hostFolder) {
+    return std::make_unique<FolderDrive>(hostFolder);
+}
+
+std::unique_ptr<SourceDrive> OpenImageDrive(const std::string& image, uint64_t offset) {
+    return std::make_unique<ImageDrive>(image, offset);
+}
+
+}  // namespace hostwin_import
