@@ -2,7 +2,8 @@
 # Installs the Debian packages that building and testing need, when any is missing.
 set -euo pipefail
 packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 python3
-          clang libclang-rt-14-dev libfuzzer-14-dev)
+          clang libclang-rt-14-dev libfuzzer-14-dev
+          libcreg-dev libcreg-utils mtools dosfstools)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
