@@ -22,6 +22,9 @@ const Command kCommands[] = {
     {"run", CommandRun, "run a program on a machine and show its journal", kRunHelp},
     {"preview", CommandPreview, "run a program on a scratch copy and show what it would change",
      kPreviewHelp},
+    {"import-windows", CommandImportWindows,
+     "make a machine folder from a Windows 9x drive, disk image or registry export",
+     kImportWindowsHelp},
 };
 
 void PrintOverview(std::FILE* out) {
@@ -30,7 +33,7 @@ void PrintOverview(std::FILE* out) {
                  "       hostwin COMMAND --help\n\n"
                  "Works on machine folders: emulated Windows 9x machines (drive folders c/, d/, "
                  "registry.reg,\nmachine.ini, attributes.txt, journal.jsonl).\n\ncommands:\n");
-    for (const Command& c : kCommands) std::fprintf(out, "  %-9s %s\n", c.name, c.summary);
+    for (const Command& c : kCommands) std::fprintf(out, "  %-14s %s\n", c.name, c.summary);
     std::fprintf(out,
                  "\nexit codes: 0 success; 1 diff found differences; 2 bad usage or a folder or "
                  "file that\ncannot be used (the message is on standard error). run and preview "

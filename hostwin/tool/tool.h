@@ -38,6 +38,7 @@ int CommandExport(const std::vector<std::string>& args);
 int CommandDiff(const std::vector<std::string>& args);
 int CommandRun(const std::vector<std::string>& args);
 int CommandPreview(const std::vector<std::string>& args);
+int CommandImportWindows(const std::vector<std::string>& args);
 
 extern const char kNewHelp[];
 extern const char kImportHelp[];
@@ -45,6 +46,7 @@ extern const char kExportHelp[];
 extern const char kDiffHelp[];
 extern const char kRunHelp[];
 extern const char kPreviewHelp[];
+extern const char kImportWindowsHelp[];
 
 // Splits arguments into options (--name or --name=value, or --name value for the names in
 // takesValue) and positional words; "--" ends the options, and whatever follows it is kept in
