@@ -119,6 +119,8 @@ run "$m" d/PELLAM Cleanup 2>/dev/null
 check "cleanup on CD: files placed" placed_everything "$m" d/PELLAM d/ZX7Demos
 check "cleanup on CD: no batch" test -z "$(events "$m" process-create)" -a ! -e "$m/c/PellamUpgradeDelUS.bat" \
   -a ! -e "$m/d/PellamUpgradeDelUS.bat"
+check "cleanup on CD: every copy writable, every CD file kept" test ! -e "$m/attributes.txt" -a \
+  "$(events "$m" file-delete | grep -c '"path":"D:.*"ok":false')" -eq "$(events "$m" file-copy | wc -l)"
 
 echo "$failures failed"
 test "$failures" -eq 0
