@@ -211,8 +211,11 @@ DWORD CheckMove(const ResolvedPath& source, const ResolvedPath& target, bool sam
     if (IsWriteProtectedDrive(target.drive)) return ERROR_WRITE_PROTECT;
     if (!target.exists && IsOpen(target.windows)) return ERROR_ACCESS_DENIED;
     if (source.isDirectory) {
-        // A directory moves only within its drive, and not while files below it are open.
-        if (otherDrive || AnyOpenBelow(source.windows)) return ERROR_ACCESS_DENIED;
+        // A directory moves only within its drive, and not while files below it are open or
+        // while it is a running process's current directory.
+        if (otherDrive || AnyOpenBelow(source.windows) ||
+            IsCurrentDirectoryOfRunningProcess(source.host))
+            return ERROR_ACCESS_DENIED;
         return ERROR_SUCCESS;
     }
     DWORD error = CheckDeleteAccess(source.windows);

@@ -119,6 +119,7 @@ TEST_F(Process, AHostProgramGetsItsParametersAndIsLockedWhileItRuns) {
         {'m', "C:\\WINDOWS\\setup.exe", ERROR_ACCESS_DENIED},
         {'w', "C:\\WINDOWS\\setup.exe", ERROR_SHARING_VIOLATION},
         {'r', "C:\\WORK", ERROR_CURRENT_DIRECTORY},
+        {'m', "C:\\WORK", ERROR_ACCESS_DENIED},
     };
     for (const auto& c : refused) {
         SCOPED_TRACE(std::string(1, c.op) + " " + c.path);
@@ -127,7 +128,7 @@ TEST_F(Process, AHostProgramGetsItsParametersAndIsLockedWhileItRuns) {
         switch (c.op) {
             case 'd': EXPECT_FALSE(DeleteFileA(c.path)); break;
             case 'c': EXPECT_FALSE(CopyFileA("C:\\WINDOWS\\new.exe", c.path, FALSE)); break;
-            case 'm': EXPECT_FALSE(MoveFileA(c.path, "C:\\WINDOWS\\old.exe")); break;
+            case 'm': EXPECT_FALSE(MoveFileA(c.path, "C:\\WINDOWS\\old")); break;
             case 'w':
                 file = CreateFileA(c.path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
                 EXPECT_EQ(INVALID_HANDLE_VALUE, file);
