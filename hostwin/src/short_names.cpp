@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -122,26 +123,22 @@ std::vector<std::pair<std::string, std::string>> ShortNameStore::Compute(const F
                                                                          bool storeDerived) {
     ReloadIfChanged();
     const std::vector<std::string> names = ListHostDirectory(folder.host);
+    const std::set<std::string> present(names.begin(), names.end());
     std::set<std::string> taken;
-    std::vector<std::pair<std::string, std::string>> stored;  // (long name, alias)
+    std::map<std::string, std::string> stored;  // long name -> alias, for present names
     for (const std::string& name : names)
         if (IsShortName(name)) taken.insert(ToUpperAscii(name));
     for (const auto& entry : entries_) {
         if (!EqualsNoCase(ParentOf(entry.first), folder.windows)) continue;
         const std::string name = entry.first.substr(entry.first.rfind('\\') + 1);
-        for (const std::string& present : names)
-            if (present == name) {
-                stored.emplace_back(name, entry.second);
-                taken.insert(ToUpperAscii(entry.second));
-            }
+        if (!present.count(name)) continue;
+        stored[name] = entry.second;
+        taken.insert(ToUpperAscii(entry.second));
     }
     std::vector<std::pair<std::string, std::string>> result;
     for (const std::string& name : names) {
         if (IsShortName(name) || IsTemporary(name)) continue;
-        auto known = std::find_if(stored.begin(), stored.end(),
-                                  [&](const std::pair<std::string, std::string>& s) {
-                                      return s.first == name;
-                                  });
+        const auto known = stored.find(name);
         if (known != stored.end()) {
             result.push_back(*known);
             continue;
