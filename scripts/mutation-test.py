@@ -9,6 +9,7 @@ line and change, with the mutation score.
 
     scripts/mutation-test.py --sample 300 --seed 7            # a fixed sample over both programs
     scripts/mutation-test.py upgrade/setup_launch.cpp         # every mutant of one file
+    scripts/mutation-test.py --sample 90 --seed 7 upgrade     # a sample of one program
     scripts/mutation-test.py --list uninstaller/text_removal.cpp
 
 Operators: swap a relational or equality operator, swap && and ||, negate the condition of an
@@ -251,13 +252,18 @@ def mutants_of_file(relpath):
 
 
 def source_files(only):
+    """The .cpp files to mutate: one file, one program's directory, or both directories."""
+    dirs = PROGRAM_DIRS
     if only:
-        rel = os.path.relpath(os.path.abspath(only), ROOT)
-        if rel.split(os.sep)[0] not in PROGRAM_DIRS or not rel.endswith(".cpp"):
-            sys.exit("mutation-test: %s is not a .cpp file of %s" % (only, " or ".join(PROGRAM_DIRS)))
-        return [rel]
+        rel = os.path.normpath(os.path.relpath(os.path.abspath(only), ROOT))
+        if rel in PROGRAM_DIRS:
+            dirs = (rel,)
+        elif rel.split(os.sep)[0] in PROGRAM_DIRS and rel.endswith(".cpp") and os.path.isfile(os.path.join(ROOT, rel)):
+            return [rel]
+        else:
+            sys.exit("mutation-test: %s is neither %s nor one of their .cpp files" % (only, " nor ".join(PROGRAM_DIRS)))
     files = []
-    for d in PROGRAM_DIRS:
+    for d in dirs:
         files += sorted(os.path.join(d, n) for n in os.listdir(os.path.join(ROOT, d)) if n.endswith(".cpp"))
     return files
 
@@ -395,7 +401,7 @@ def load_equivalents():
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("file", nargs="?", help="one .cpp file of uninstaller/ or upgrade/")
+    parser.add_argument("file", nargs="?", help="uninstaller, upgrade, or one .cpp file of them (default: both)")
     parser.add_argument("--sample", type=int, help="test this many mutants that build, chosen at random")
     parser.add_argument("--seed", type=int, default=1, help="seed of the sample (default 1)")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build", "mutation"))
