@@ -158,21 +158,30 @@ void CheckDeviceSettings(const IniFile& settings, const std::string& fileLabel) 
     ParseDeviceSetups(settings, fileLabel);
 }
 
-HANDLE OpenDeviceFile(const char* name, DWORD flagsAndAttributes) {
+HANDLE OpenDeviceFile(const char* name, DWORD access, DWORD shareMode, DWORD disposition,
+                      DWORD flagsAndAttributes) {
     std::string deviceName = name ? name : "";
     if (deviceName.compare(0, 4, kDevicePrefix) == 0) deviceName = deviceName.substr(4);
+    // The open's arguments are journaled as given: a device accepts any of them.
+    auto journal = [&](const std::string& device, bool ok) {
+        JournalEvent("device-open")
+            .Text("device", device)
+            .Text("access", Hex(access))
+            .Text("share", Hex(shareMode))
+            .Text("disposition", Hex(disposition))
+            .Text("flags", Hex(flagsAndAttributes))
+            .Result(ok, ok ? 0 : ERROR_FILE_NOT_FOUND)
+            .Write();
+    };
     const Machine& machine = Machine::Current();
     for (DeviceSetup& device :
          ParseDeviceSetups(machine.Settings(), machine.HostPath("machine.ini"))) {
         if (!EqualsNoCase(device.name, deviceName) || !device.installed) continue;
-        JournalEvent("device-open").Text("device", device.name).Result(true, 0).Write();
+        journal(device.name, true);
         return InsertHandle(std::make_unique<DeviceObject>(
             std::move(device), (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0));
     }
-    JournalEvent("device-open")
-        .Text("device", deviceName)
-        .Result(false, ERROR_FILE_NOT_FOUND)
-        .Write();
+    journal(deviceName, false);
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
 }

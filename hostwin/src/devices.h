@@ -25,7 +25,8 @@ void CheckDeviceSettings(const IniFile& settings, const std::string& fileLabel);
 
 // Opens the device that a "\\.\NAME" file name names; INVALID_HANDLE_VALUE with the last error
 // set (ERROR_FILE_NOT_FOUND) when no such device is installed. CreateFileA calls it.
-HANDLE OpenDeviceFile(const char* name, DWORD flagsAndAttributes);
+HANDLE OpenDeviceFile(const char* name, DWORD access, DWORD shareMode, DWORD disposition,
+                      DWORD flagsAndAttributes);
 
 }  // namespace hostwin
 

@@ -119,7 +119,8 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     (void)lpSecurityAttributes;
     (void)hTemplateFile;
     if (lpFileName && std::strncmp(lpFileName, "\\\\.\\", 4) == 0)
-        return OpenDeviceFile(lpFileName, dwFlagsAndAttributes);
+        return OpenDeviceFile(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition,
+                              dwFlagsAndAttributes);
 
     const DWORD disposition = dwCreationDisposition;
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||

@@ -145,7 +145,13 @@ extern "C" DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
-    return process->WaitForEnd(dwMilliseconds) ? WAIT_OBJECT_0 : static_cast<DWORD>(WAIT_TIMEOUT);
+    const bool ended = process->WaitForEnd(dwMilliseconds);
+    JournalEvent("wait")
+        .Text("program", process->Name())
+        .Number("ms", static_cast<long long>(dwMilliseconds))
+        .Text("result", ended ? "ended" : "timeout")
+        .Write();
+    return ended ? WAIT_OBJECT_0 : static_cast<DWORD>(WAIT_TIMEOUT);
 }
 
 extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
@@ -157,6 +163,7 @@ extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
 }
 
 extern "C" void WINAPI Sleep(DWORD dwMilliseconds) {
+    JournalEvent("sleep").Number("ms", static_cast<long long>(dwMilliseconds)).Write();
     std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
 }
 

@@ -126,7 +126,8 @@ extern "C" BOOL WINAPI ShellExecuteExA(LPSHELLEXECUTEINFOA lpExecInfo) {
 
     JournalEvent event("process-start");
     event.Text("file", resolved.windows.empty() ? file : resolved.windows)
-        .Text("parameters", parameters);
+        .Text("parameters", parameters)
+        .Number("show", info.nShow);
     if (!directory.windows.empty()) event.Text("directory", directory.windows);
     if (error == ERROR_SUCCESS) event.Text("kind", kind).Number("pid", process->Pid());
     event.Result(error == ERROR_SUCCESS, error).Write();
@@ -196,6 +197,7 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandL
         .Text("directory", directory.windows)
         .Text("flags", Hex(dwCreationFlags))
         .Flag("suspended", suspended);
+    if (lpStartupInfo->dwFlags & STARTF_USESHOWWINDOW) event.Number("show", lpStartupInfo->wShowWindow);
     if (error == ERROR_SUCCESS) event.Text("kind", kind).Number("pid", process->Pid());
     event.Result(error == ERROR_SUCCESS, error).Write();
     if (error != ERROR_SUCCESS) return Fail(error);

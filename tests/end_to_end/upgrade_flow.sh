@@ -63,11 +63,43 @@ sys.exit(1 if bad or changed or gone else 0)
 PY
 }
 
+# Where each file goes, in placement order: the driver table, then the support table. Each line
+# is a directory and the files placed there one after the other (a pattern's matches sorted).
+placements='C:\WINDOWS br10dos.ini br10dos.com
+C:\WINDOWS\SYSTEM hxlnk.vxd br10appy.vxd br10core.vxd br10init.vxd br10joys.vxd br10midi.vxd
+C:\WINDOWS\SYSTEM br10mix.vxd br10port.vxd br10sbfm.vxd br10wave.vxd br10wt.vxd br10setp.vxd
+C:\WINDOWS\SYSTEM zx7.vxd zx7.dll zx7api.dll
+C:\WINDOWS zx7splsh.exe
+C:\WINDOWS\SYSTEM br10midi.drv br10mix.drv br10wave.drv br10wt.drv br10thru.dll br10gm.arl
+C:\WINDOWS\INF br10codc.inf br10com.inf br10core.inf br10mm.inf br10mmdv.inf br10port.inf
+C:\WINDOWS\INF br10mult.inf
+C:\WINDOWS\CATROOT br10codc.cat br10com.cat br10core.cat br10mm.cat br10port.cat br10mult.cat
+C:\WINDOWS\SYSTEM br10aud.vxd
+C:\WINDOWS br4410.reg
+C:\pellapps Pel10App.exe ZX7Demos.exe
+C:\WINDOWS br10setp.exe
+C:\WINDOWS\SYSTEM motvcd.vxd kmq4dfv1.vxd kmq4_ctl.vxd
+C:\WINDOWS\INF br10ser.inf Sm56.reg
+C:\WINDOWS\SYSTEM tqa.hlp tqa.gid tqa.cpl
+C:\WINDOWS unpellam.exe'
+placed_in_order() {  # placed_in_order <machine>: "directory name" of every placement, in order
+  python3 - "$1/journal.jsonl" <<'PY'
+import json, sys
+for e in map(json.loads, open(sys.argv[1], encoding="latin-1")):
+    if e["event"] in ("file-copy", "file-move") and e["ok"]:
+        print(*e["to"].rsplit("\\", 1))
+PY
+}
+in_table_order() {  # in_table_order <machine>
+  test "$(placed_in_order "$1")" = "$(printf '%s\n' "$placements" | awk '{ for (i = 2; i <= NF; i++) print $1, $i }')"
+}
+
 # Copy mode from the CD: every file placed, both handshakes with each word handed on, the
 # setup program run with 15, no box, no self-removal.
 m="$(fresh copy d/PELLAM)"
 run "$m" d/PELLAM 2>"$work/copy.err"
 check "copy: every file placed" placed_everything "$m" d/PELLAM d/ZX7Demos
+check "copy: each file to its directory, in table order" in_table_order "$m"
 check "copy: both handshakes in order, each word handed on" test "$(events "$m" device-control)" = \
 '"device":"br10core.vxd","code":"0x1D2A68","output":"0xA100001","ok":true}
 "device":"br10setp.vxd","code":"0x10002","input":"0xA100001","output":"0xA100002","ok":true}
@@ -106,6 +138,7 @@ for _ in $(seq 1 300); do
   sleep 0.1
 done
 check "cleanup: every file placed" placed_everything "$m" c/WINDOWS/TEMP/PELLAM c/WINDOWS/TEMP/ZX7Demos
+check "cleanup: each file moved to its directory, in table order" in_table_order "$m"
 check "cleanup: program, its folder and the batch removed, the demos moved out" test ! -e \
   "$m/c/WINDOWS/TEMP/PELLAM" -a ! -e "$m/c/PellamUpgradeDelUS.bat" -a -z "$(ls "$m/c/WINDOWS/TEMP/ZX7Demos")"
 check "cleanup: batch ended after the program" \

@@ -104,4 +104,37 @@ TEST_F(UpgradeTest, FilesFromACdArePlacedWritableInBothModes) {
     EXPECT_FALSE(machine.Exists("c/WINDOWS/missing.vxd"));
 }
 
+// Both tables as the package ships them: every row's name and location code in placement
+// order, then the row that ends the table.
+TEST(FileTables, HoldEveryRowInPlacementOrder) {
+    using Rows = std::vector<std::pair<std::string, int>>;
+    const Rows driver = {
+        {"br10dos.ini", 0},  {"br10dos.com", 0},  {"hxlnk.vxd", 1},    {"br10appy.vxd", 1},
+        {"br10core.vxd", 1}, {"br10init.vxd", 1}, {"br10joys.vxd", 1}, {"br10midi.vxd", 1},
+        {"br10mix.vxd", 1},  {"br10port.vxd", 1}, {"br10sbfm.vxd", 1}, {"br10wave.vxd", 1},
+        {"br10wt.vxd", 1},   {"br10setp.vxd", 1}, {"zx7.vxd", 1},      {"zx7.dll", 1},
+        {"zx7api.dll", 1},   {"zx7splsh.exe", 0}, {"br10midi.drv", 1}, {"br10mix.drv", 1},
+        {"br10wave.drv", 1}, {"br10wt.drv", 1},   {"br10thru.dll", 1}, {"br10gm.arl", 1},
+        {"br10co*.inf", 7},  {"br10mm*.inf", 7},  {"br10po*.inf", 7},  {"br10mult.inf", 2},
+        {"br10co*.cat", 6},  {"br10mm*.cat", 6},  {"br10po*.cat", 6},  {"br10mult.cat", 5},
+        {"br10aud.vxd", 1},  {"br4410.reg", 0}};
+    const Rows support = {
+        {"Pel10App.exe", 8}, {"ZX7Demos.exe", 9}, {"br10setp.exe", 0}, {"motvcd.vxd", 1},
+        {"kmq4dfv1.vxd", 1}, {"kmq4_ctl.vxd", 1}, {"br10ser.inf", 2},  {"Sm56.reg", 2},
+        {"tqa.hlp", 1},      {"tqa.gid", 1},      {"tqa.cpl", 1},      {"unpellam.exe", 0}};
+    for (const auto& table :
+         {std::make_pair(DriverFileTable, &driver), std::make_pair(SupportFileTable, &support)}) {
+        Rows rows;
+        for (size_t i = 0; i < table.second->size(); ++i) {
+            EXPECT_EQ(1, table.first[i].valid) << table.first[i].name;
+            rows.emplace_back(table.first[i].name, table.first[i].location);
+        }
+        EXPECT_EQ(*table.second, rows);
+        const FileEntry& end = table.first[table.second->size()];
+        EXPECT_EQ(0, end.valid);
+        EXPECT_STREQ("Empty,should never get here", end.name);
+        EXPECT_EQ(LocTemp, end.location);
+    }
+}
+
 }  // namespace

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +24,11 @@
 
 class UpgradeTest : public ::testing::Test {
 protected:
+    // The setup program's wait as the program ships it, read before any test shortens it.
+    static DWORD ShippedSetupWait() {
+        static const DWORD shipped = SetupWaitMilliseconds;
+        return shipped;
+    }
     void SetUp() override {
         char buffer[PATH_MAX];
         ASSERT_NE(nullptr, ::getcwd(buffer, sizeof buffer));
@@ -44,7 +50,7 @@ protected:
         LastHandshakeError = 0;
         DeviceHandle = INVALID_HANDLE_VALUE;
         DriverWord = BytesReturned = 0;
-        SetupWaitMilliseconds = SetupWaitLimit * 100;
+        SetupWaitMilliseconds = ShippedSetupWait();
     }
     static void EnterFolder(const ScratchMachine& machine, const std::string& relative) {
         ASSERT_EQ(0, ::chdir(machine.Path(relative).c_str())) << relative;
@@ -72,6 +78,20 @@ inline std::string FieldOf(const std::string& line, const std::string& key) {
         value += line[i];
     }
     return value;
+}
+
+// A journal line in short: the event, then every value but process ids, blank-separated
+// (texts without their quotes and escapes), e.g. "wait br10setp.exe 100000 ended".
+inline std::string Compact(const std::string& line) {
+    static const std::regex field("\"([a-z-]+)\":(\"((?:[^\"\\\\]|\\\\.)*)\"|[^,}]*)");
+    std::string out;
+    for (std::sregex_iterator m(line.begin(), line.end(), field), end; m != end; ++m) {
+        if ((*m)[1] == "pid") continue;
+        static const std::regex escape("\\\\(.)");
+        out += (out.empty() ? "" : " ") +
+               ((*m)[3].matched ? std::regex_replace((*m)[3].str(), escape, "$1") : (*m)[2].str());
+    }
+    return out;
 }
 
 template <class Condition>

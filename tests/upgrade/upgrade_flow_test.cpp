@@ -51,26 +51,29 @@ TEST_F(FlowTest, HandshakeFailuresDecideTheRebootMessage) {
         LONG error;  // LastHandshakeError at the end
         bool box;
         std::vector<std::string> codes;  // "!" marks a code the device refused
+        DWORD word;                      // DriverWord at the end
     } cases[] = {
-        {false, false, "", 0, false, {"0x1D2A68", "0x10002", "0x10001", "0x10004", "0x10003"}},
-        {false, true, "", 1, true, {"0x1D2A68"}},
-        {true, false, "", 2, false, {"0x10004", "0x10003"}},
-        {true, true, "", 1, true, {}},
-        {true, false, "br10setp.vxd.fail=0x10003", 7, true, {"0x10004", "0x10003!"}},
-        {false, false, "br10core.vxd.fail=0x1D2A68", 3, true, {"0x1D2A68!"}},
-        {false, false, "br10setp.vxd.fail=0x10002", 4, true, {"0x1D2A68", "0x10002!"}},
-        {false, false, "br10setp.vxd.fail=0x10001", 5, true, {"0x1D2A68", "0x10002", "0x10001!"}},
+        {false, false, "", 0, false, {"0x1D2A68", "0x10002", "0x10001", "0x10004", "0x10003"}, 0x44},
+        {false, true, "", 1, true, {"0x1D2A68"}, 0x11},
+        {true, false, "", 2, false, {"0x10004", "0x10003"}, 0x44},
+        {true, true, "", 1, true, {}, 0},
+        {true, false, "br10setp.vxd.fail=0x10003", 7, true, {"0x10004", "0x10003!"}, 0x44},
+        {false, false, "br10core.vxd.fail=0x1D2A68", 3, true, {"0x1D2A68!"}, 0},
+        {false, false, "br10setp.vxd.fail=0x10002", 4, true, {"0x1D2A68", "0x10002!"}, 0x11},
+        {false, false, "br10setp.vxd.fail=0x10001", 5, true, {"0x1D2A68", "0x10002", "0x10001!"}, 0x22},
         {false, false, "br10setp.vxd.fail=0x10004", 6, true,
-         {"0x1D2A68", "0x10002", "0x10001", "0x10004!"}},
+         {"0x1D2A68", "0x10002", "0x10001", "0x10004!"}, 0x22},  // 0x10001's answer is not kept
         {false, false, "br10setp.vxd.fail=0x10003", 7, true,
-         {"0x1D2A68", "0x10002", "0x10001", "0x10004", "0x10003!"}},
+         {"0x1D2A68", "0x10002", "0x10001", "0x10004", "0x10003!"}, 0x44},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "code " << c.error << " " << c.fails);
         ResetState();
         const std::string ini = std::string("[devices]\nbr10core.vxd=") +
                                 (c.coreMissing ? "missing" : "installed") + "\nbr10setp.vxd=" +
-                                (c.setupMissing ? "missing" : "installed") + "\n" + c.fails;
+                                (c.setupMissing ? "missing" : "installed") + "\n" + c.fails +
+                                "\nbr10core.vxd.answer.0x1D2A68=0x11\nbr10setp.vxd.answer.0x10002=0x22"
+                                "\nbr10setp.vxd.answer.0x10001=0x33\nbr10setp.vxd.answer.0x10004=0x44\n";
         ScratchMachine machine{{"machine.ini", ini}, {"c/PKG/readme.txt", "x"}};
         EnterFolder(machine, "c/PKG");
         ::setenv("HOSTWIN_ANSWERS", "ok", 1);
@@ -78,6 +81,7 @@ TEST_F(FlowTest, HandshakeFailuresDecideTheRebootMessage) {
         EXPECT_TRUE(RunUpgrade());
 
         EXPECT_EQ(c.error, LastHandshakeError);
+        EXPECT_EQ(c.word, DriverWord);
         std::vector<std::string> codes;
         for (const std::string& line : EventsOf(machine, "device-control"))
             codes.push_back(FieldOf(line, "code") +
@@ -93,6 +97,10 @@ TEST_F(FlowTest, HandshakeFailuresDecideTheRebootMessage) {
     }
 }
 
+// The whole run as the journal shows it: each device opened with its arguments, the setup
+// program started hidden and waited for 100 seconds then the 2-second pause, the message, and
+// the self-removal batch written and started suspended at idle priority from the drive's root,
+// this program raised above it, the batch resumed, the cursor restored.
 TEST_F(FlowTest, CleanupRunsTheStepsInOrderAndStartsTheSelfRemovalAfterTheMessage) {
     ScratchMachine machine{{"machine.ini", "[devices]\nbr10core.vxd=installed\n"
                                            "br10setp.vxd=installed\nbr10setp.vxd.fail=0x10003\n"},
@@ -103,20 +111,44 @@ TEST_F(FlowTest, CleanupRunsTheStepsInOrderAndStartsTheSelfRemovalAfterTheMessag
     EnterFolder(machine, "c/TEMP/PKG");
     ::setenv("HOSTWIN_ANSWERS", "ok", 1);
     RunUpgrade();
-    std::vector<std::string> order;
+    std::vector<std::string> run;
     for (const std::string& line : machine.Journal()) {
         const std::string event = FieldOf(line, "event");
-        if (event == "cursor" || event == "device-control" || event == "process-start" ||
-            event == "file-move" || event == "msgbox" || event == "process-create")
-            order.push_back(event + " " + FieldOf(line, "cursor") + FieldOf(line, "code") +
-                            FieldOf(line, "parameters") + FieldOf(line, "to"));
+        if (event.compare(0, 5, "batch") != 0 && event != "process-end" && event != "file-delete" &&
+            event != "dir-remove" && event != "start" && event != "exit")
+            run.push_back(Compact(line));
+        if (run.back() == "cursor arrow") break;
     }
+    const std::string open = " 0x0 0x0 0x0 0x4000000 true";  // access, share, disposition, flags
+    const std::string batch = "\\PellamUpgradeDelUS.bat";
     const std::vector<std::string> expected = {
-        "cursor wait", "device-control 0x1D2A68", "device-control 0x10002",
-        "device-control 0x10001", "process-start 15", "file-move C:\\WINDOWS\\br10dos.ini",
-        "device-control 0x10004", "device-control 0x10003", "msgbox ", "process-create ",
+        "cursor wait",
+        "device-open br10core.vxd" + open,
+        "device-control br10core.vxd 0x1D2A68 0x0 true",
+        "device-close br10core.vxd true",
+        "device-open br10setp.vxd" + open,
+        "device-control br10setp.vxd 0x10002 0x0 0x0 true",
+        "device-control br10setp.vxd 0x10001 0x0 0x0 true",
+        "device-close br10setp.vxd true",
+        "process-start C:\\WINDOWS\\br10setp.exe 15 0 ends at once true",
+        "wait br10setp.exe 100000 ended",
+        "sleep 2000",
+        "file-move C:\\TEMP\\PKG\\br10dos.ini C:\\WINDOWS\\br10dos.ini true",
+        "dir-create C:\\pellapps true",
+        "device-open br10setp.vxd" + open,
+        "device-control br10setp.vxd 0x10004 0x0 true",
+        "device-control br10setp.vxd 0x10003 0x0 false 31",
+        "device-close br10setp.vxd true",
+        "msgbox Pellam Upgrade You will need to re-boot to continue.. 48 ok",
+        "file-create C:" + batch + " true",
+        "file-write C:" + batch + " true",
+        "process-create " + batch + " C:" + batch + " C:\\ 0x44 true 0 batch true",
+        "thread-priority PellamUpgradeDelUS.bat -15",
+        "thread-priority current 15",
+        "priority-class current high",
+        "thread-resume PellamUpgradeDelUS.bat 1",
         "cursor arrow"};
-    EXPECT_EQ(expected, order);
+    EXPECT_EQ(expected, run);
     EXPECT_TRUE(WaitUntil([&] { return !machine.Exists("c/PellamUpgradeDelUS.bat"); }));
     // The batch deleted the program, but not its folder: this process, the program here,
     // still has it as its current directory (the end-to-end runs see the folder go).
