@@ -26,6 +26,11 @@ A mutant whose object code is identical to the original's is equivalent: it is r
 and not tested. Survivors known to be equivalent are listed, with the reason, in
 scripts/mutation-equivalents.txt; they count as killed and the report names each with its reason.
 Mutants that do not compile are skipped and not counted: --sample N counts mutants that built.
+
+The outcomes are kept in BUILD-DIR/results.json. --shard K/N splits one sample between N runs in
+copies of the tree (each with --sample N/N-th of the total), --report-only merges their results
+files into one report, and --retest tests the survivors of a results file again once the tests
+have been strengthened (mutants that were killed stay killed as long as no check is removed).
 """
 
 import argparse
@@ -404,22 +409,47 @@ def main():
     parser.add_argument("file", nargs="?", help="uninstaller, upgrade, or one .cpp file of them (default: both)")
     parser.add_argument("--sample", type=int, help="test this many mutants that build, chosen at random")
     parser.add_argument("--seed", type=int, default=1, help="seed of the sample (default 1)")
+    parser.add_argument("--shard", default="1/1", help="K/N: test only every N-th mutant of the sample's "
+                        "order, starting with the K-th (run the N shards side by side in copies of the tree)")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build", "mutation"))
     parser.add_argument("--list", action="store_true", help="list the mutants, build nothing")
+    parser.add_argument("--results", help="where to keep the outcomes (default BUILD-DIR/results.json)")
+    parser.add_argument("--retest", action="store_true",
+                        help="test again only the survivors of the results file, with the current tests")
+    parser.add_argument("--report-only", nargs="+", metavar="RESULTS",
+                        help="report on results files (shards are merged), testing nothing")
     parser.add_argument("--report", help="also write the report to this file")
     args = parser.parse_args()
+    build = os.path.abspath(args.build_dir)
+    results_path = args.results or os.path.join(build, "results.json")
+
+    if args.report_only:
+        runs = [json.load(open(p)) for p in args.report_only]
+        results = [r for run in runs for r in run["results"]]
+        return finish(apply_equivalents(results), sum(run["stillborn"] for run in runs),
+                      runs[0]["what"], sum(run["seconds"] for run in runs), args.report)
 
     mutants = [m for f in source_files(args.file) for m in mutants_of_file(f)]
     random.Random(args.seed).shuffle(mutants)
+    shard, shards = (int(x) for x in args.shard.split("/"))
+    mutants = mutants[shard - 1::shards]
     if args.list:
         for m in sorted(mutants, key=lambda m: (m["file"], m["line"])):
             print("%s:%d: %s" % (m["file"], m["line"], m["change"]))
         print("%d mutants" % len(mutants))
         return 0
+    what = "seed %d, %s%s%s" % (args.seed, "sample %d" % args.sample if args.sample else "all mutants",
+                                " (shard %s)" % args.shard if shards > 1 else "",
+                                ", " + args.file if args.file else "")
+    previous, stillborn = [], 0
+    if args.retest:
+        run = json.load(open(results_path))
+        previous = [r for r in run["results"] if r["outcome"] != "survived"]
+        mutants = [r for r in run["results"] if r["outcome"] == "survived"]
+        what, args.sample, stillborn = run["what"], None, run["stillborn"]
 
     for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
         signal.signal(s, on_signal)
-    build = os.path.abspath(args.build_dir)
     os.makedirs(build, exist_ok=True)
     guard = SourceGuard(build)
     guard.repair()
@@ -444,8 +474,9 @@ def main():
     objects = objects_of(build)
     originals = {f: digest(objects[f]) for f in {m["file"] for m in mutants} if f in objects}
 
-    known = load_equivalents()
-    results, stillborn, started = [], 0, time.monotonic()
+    results, started = [], time.monotonic()
+    save = lambda: json.dump({"what": what, "results": previous + results, "stillborn": stillborn,
+                              "seconds": time.monotonic() - started}, open(results_path, "w"), indent=1)
     try:
         for m in mutants:
             if len(results) >= wanted:
@@ -463,14 +494,14 @@ def main():
                 else:
                     outcome, decided = run_suites(program, build, timeouts, log)
                     if outcome == "pass":
-                        reason = known.get((m["file"], m["change"], m["original"]))
-                        outcome, decided = ("equivalent", reason) if reason else ("survived", None)
+                        outcome, decided = "survived", None
                     else:
                         outcome = "killed" if outcome == "fail" else "killed (time-out)"
             finally:
                 guard.restore(m["file"], original)
             m["outcome"], m["by"] = outcome, decided
             results.append(m)
+            save()
             print("[%d/%d] %-10s %s:%d: %s%s" % (len(results), wanted, outcome.split()[0], m["file"],
                                                  m["line"], m["change"], "  (%s)" % decided if decided else ""),
                   flush=True)
@@ -480,26 +511,39 @@ def main():
         # Leave the build directory matching the restored sources.
         build_targets(build, sorted({t for p in programs for t in SUITES[p]["targets"]}), log)
         log.close()
+        save()
+    return finish(apply_equivalents(previous + results), stillborn, what, time.monotonic() - started,
+                  args.report)
 
-    report = make_report(results, stillborn, args, time.monotonic() - started)
+
+def apply_equivalents(results):
+    """Survivors that scripts/mutation-equivalents.txt explains count as equivalent."""
+    known = load_equivalents()
+    for r in results:
+        reason = known.get((r["file"], r["change"], r["original"]))
+        if r["outcome"] == "survived" and reason:
+            r["outcome"], r["by"] = "equivalent", reason
+    return results
+
+
+def finish(results, stillborn, what, seconds, report_path):
+    report = make_report(results, stillborn, what, seconds)
     print(report)
-    if args.report:
-        with open(args.report, "w") as f:
+    if report_path:
+        with open(report_path, "w") as f:
             f.write(report)
     return 0
 
 
-def make_report(results, stillborn, args, seconds):
+def make_report(results, stillborn, what, seconds):
     count = lambda what: sum(1 for r in results if r["outcome"].startswith(what))
     killed, survived, equivalent = count("killed"), count("survived"), count("equivalent")
     total = len(results)
     lines = ["", "Mutation score: %.1f%% (%d of %d mutants killed or equivalent)" %
              (100.0 * (killed + equivalent) / total if total else 0, killed + equivalent, total),
-             "  seed %d, %s%s; %d killed (%d by time-out), %d equivalent, %d survived; "
+             "  %s; %d killed (%d by time-out), %d equivalent, %d survived; "
              "%d more did not compile; %.0f s" %
-             (args.seed, "sample %d" % args.sample if args.sample else "all mutants",
-              ", " + args.file if args.file else "", killed, count("killed (time-out)"), equivalent,
-              survived, stillborn, seconds)]
+             (what, killed, count("killed (time-out)"), equivalent, survived, stillborn, seconds)]
     by_file = {}
     for r in results:
         s = by_file.setdefault(r["file"], [0, 0])

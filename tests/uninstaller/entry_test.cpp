@@ -24,7 +24,8 @@ std::string Registry(const std::string& values) {
 const std::string kBothValues =
     "\"WarningString\"=\"Remove the drivers?\"\n\"WarningTitle\"=\"Driver Removal\"\n";
 
-// Box and restart events of the journal, as short readable lines.
+// Box and restart events of the journal, as short readable lines: a box as
+// caption|text|style|answer, its text as the journal escapes it.
 Lines Shown(const ScratchMachine& machine) {
     Lines shown;
     for (const std::string& line : machine.Journal()) {
@@ -36,7 +37,9 @@ Lines Shown(const ScratchMachine& machine) {
             return line.substr(at, line.find('"', at) - at);
         };
         if (line.find("\"event\":\"msgbox\"") != std::string::npos)
-            shown.push_back(field("caption") + "/" + field("answer"));
+            shown.push_back(field("caption") + "|" + field("text") + "|" +
+                            std::to_string(std::atoi(line.c_str() + line.find("\"style\":") + 8)) +
+                            "|" + field("answer"));
         else if (line.find("\"event\":\"restart\"") != std::string::npos)
             shown.push_back(line.substr(line.find("\"flags\"")));
     }
@@ -64,6 +67,16 @@ EntryRun RunEntry(const std::string& arguments, const std::string& registry, con
 }
 
 const char* const kRestartRequest = "\"flags\":66,\"reserved\":4294967295}";
+std::string Confirmation(const char* answer) {
+    return "Driver Removal|Remove the drivers?|1|" + std::string(answer);
+}
+std::string RestartQuestion(const char* answer) {
+    return "Restart Windows?|It is required that you restart Windows\\nDo you wish to do so now?|1|" +
+           std::string(answer);
+}
+const std::string kReminder = "Driver Removal|Please make sure to restart Windows.|0|ok";
+const std::string kCompletion = "UnPellam.EXE|Uninstalled correctly.\\n\\nPlease restart Windows.|0|ok";
+const std::string kError = "Uninstall|Error while querying uninstall string information|16|ok";
 
 TEST(EntryOutcomes, FollowTheTableOfFlagsReadsAndAnswers) {
     const std::string noTitle = Registry("\"WarningString\"=\"Remove the drivers?\"\n");
@@ -76,23 +89,23 @@ TEST(EntryOutcomes, FollowTheTableOfFlagsReadsAndAnswers) {
         Lines shown;
     } cases[] = {
         {"now", "now", Registry(kBothValues), nullptr, {"Win9xRemoveComboModem4", "RemoveComboModem4"},
-         {"UnPellam.EXE/ok"}},
+         {kCompletion}},
         {"now without the key", "now", "REGEDIT4\n", nullptr,
-         {"Win9xRemoveComboModem4", "RemoveComboModem4"}, {"UnPellam.EXE/ok"}},
+         {"Win9xRemoveComboModem4", "RemoveComboModem4"}, {kCompletion}},
         {"now silent", "now silent", Registry(kBothValues), nullptr,
          {"Win9xRemoveComboModem4", "RemoveComboModem4"}, {}},
-        {"no key", "", "REGEDIT4\n", nullptr, {}, {"Uninstall/ok"}},
-        {"no title", "", noTitle, nullptr, {}, {"Uninstall/ok"}},
+        {"no key", "", "REGEDIT4\n", nullptr, {}, {kError}},
+        {"no title", "", noTitle, nullptr, {}, {kError}},
         {"silent", "silent", Registry(kBothValues), nullptr, {}, {}},
         {"silent without the key", "silent", "REGEDIT4\n", nullptr, {}, {}},
-        {"cancel", "", Registry(kBothValues), "cancel", {}, {"Driver Removal/cancel"}},
+        {"cancel", "", Registry(kBothValues), "cancel", {}, {Confirmation("cancel")}},
         {"ok then cancel", "", Registry(kBothValues), "ok,cancel",
          {"Win9xRemoveComboModem4", "RemoveComboModem4"},
-         {"Driver Removal/ok", "Restart Windows?/cancel", "Driver Removal/ok"}},
+         {Confirmation("ok"), RestartQuestion("cancel"), kReminder}},
         {"ok then ok", "", Registry(kBothValues), "ok,ok",
          {"Win9xRemoveComboModem4", "RemoveComboModem4"},
-         {"Driver Removal/ok", "Restart Windows?/ok", kRestartRequest, "Driver Removal/ok"}},
-        {"unattended", "", Registry(kBothValues), nullptr, {}, {"Driver Removal/cancel"}},
+         {Confirmation("ok"), RestartQuestion("ok"), kRestartRequest, kReminder}},
+        {"unattended", "", Registry(kBothValues), nullptr, {}, {Confirmation("cancel")}},
     };
     for (const Case& c : cases) {
         EntryRun run = RunEntry(c.arguments, c.registry, c.answers);
@@ -131,8 +144,7 @@ TEST(EntryKeywords, OutsideThe9xFamilyTheBoxesStayAndNothingIsRemoved) {
     EntryRun run = RunEntry("all br10setp", Registry(kBothValues), "ok,cancel", "nt4");
     EXPECT_EQ((Lines{"Win9xRemoveAudioDevices", "Win9xRemoveComboModem4", "RemoveEverything"}),
               run.calls);
-    EXPECT_EQ((Lines{"Driver Removal/ok", "Restart Windows?/cancel", "Driver Removal/ok"}),
-              run.shown);
+    EXPECT_EQ((Lines{Confirmation("ok"), RestartQuestion("cancel"), kReminder}), run.shown);
 }
 
 // Warning values of every awkward shape: the box text never runs past the 1040-byte buffer.

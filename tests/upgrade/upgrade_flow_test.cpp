@@ -10,7 +10,7 @@ using FlowTest = UpgradeTest;
 TEST_F(FlowTest, CleanupIsTheFirstSevenCharactersAfterTheLastQuote) {
     const std::pair<const char*, bool> cases[] = {
         {"\"C:\\UPGRADE.EXE\" Cleanup", true},  {"\"C:\\UPGRADE.EXE\" cLeAnUp", true},
-        {"\"C:\\UPGRADE.EXE\" Cleanupnow", true}, {"\"C:\\UPGRADE.EXE\" Clean", false},
+        {"\"C:\\UPGRADE.EXE\" Cleanupnow", true}, {"\"C:\\UPGRADE.EXE\" Cleanu", false},
         {"\"C:\\UPGRADE.EXE\"", false},           {"", false},
         {"\"C:\\UPGRADE.EXE\"  Cleanup", false},    // two blanks: one is kept
         {"\"C:\\UPGRADE.EXE\" \"Cleanup\"", false},  // nothing after the last quote
@@ -34,6 +34,7 @@ TEST_F(FlowTest, FixedDriveRootIsTheFirstFixedDriveFromCToY) {
     } cases[] = {
         {"c=cdrom\nd=fixed", {"d"}, "d:\\"},
         {"c=removable\nd=cdrom", {"d", "e"}, "e:\\"},  // a drive folder without entry is fixed
+        {"c=cdrom", {"y"}, "y:\\"},
         {"c=cdrom", {}, "z:\\"},                        // none fixed: z, never asked
     };
     for (const Case& c : cases) {
