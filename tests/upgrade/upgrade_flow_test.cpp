@@ -1,6 +1,8 @@
 // The flow: command line, start-up paths, the order of the steps and the reboot decision.
 #include "upgrade_flow.h"
 
+#include <sys/stat.h>
+
 #include "upgrade_fixture.h"
 
 namespace {
@@ -105,9 +107,10 @@ TEST_F(FlowTest, HandshakeFailuresDecideTheRebootMessage) {
 TEST_F(FlowTest, CleanupRunsTheStepsInOrderAndStartsTheSelfRemovalAfterTheMessage) {
     ScratchMachine machine{{"machine.ini", "[devices]\nbr10core.vxd=installed\n"
                                            "br10setp.vxd=installed\nbr10setp.vxd.fail=0x10003\n"},
-                           {"c/WINDOWS/br10setp.exe", "not a host program"},
+                           {"c/WINDOWS/br10setp.exe", "#!/bin/sh\n"},
                            {"c/TEMP/PKG/br10dos.ini", "new"},
                            {"c/TEMP/PKG/UPGRADE.EXE", "program"}};
+    ASSERT_EQ(0, ::chmod(machine.Path("c/WINDOWS/br10setp.exe").c_str(), 0755));
     hostwin::SetProgram(machine.Path("c/TEMP/PKG/UPGRADE.EXE"), "Cleanup");
     EnterFolder(machine, "c/TEMP/PKG");
     ::setenv("HOSTWIN_ANSWERS", "ok", 1);
@@ -131,7 +134,7 @@ TEST_F(FlowTest, CleanupRunsTheStepsInOrderAndStartsTheSelfRemovalAfterTheMessag
         "device-control br10setp.vxd 0x10002 0x0 0x0 true",
         "device-control br10setp.vxd 0x10001 0x0 0x0 true",
         "device-close br10setp.vxd true",
-        "process-start C:\\WINDOWS\\br10setp.exe 15 0 ends at once true",
+        "process-start C:\\WINDOWS\\br10setp.exe 15 0 C:\\TEMP\\PKG host program true",
         "wait br10setp.exe 100000 ended",
         "sleep 2000",
         "file-move C:\\TEMP\\PKG\\br10dos.ini C:\\WINDOWS\\br10dos.ini true",
