@@ -19,6 +19,7 @@
 #include "hostwin.h"
 #include "import_error.h"
 #include "registry_store.h"
+#include "short_names.h"
 #include "source_drive.h"
 #include "win9x_registry.h"
 #include "windows_names.h"
@@ -91,6 +92,7 @@ struct PlannedEntry {
     std::string windowsPath;  // e.g. C:\WINDOWS\INF
     bool isDirectory = false;
     uint32_t attributes = 0;
+    std::string alias;  // the short name on the source, when the name needs one
 };
 
 // Where the Windows directory lies on a drive.
@@ -206,12 +208,12 @@ void PlanTree(SourceDrive& drive, const std::string& sourceRoot, const std::stri
             throw ImportError(drive.Describe() + ": unexpected entry " + e.path);
         const std::string below = e.path.substr(prefix.size());
         std::string windowsPath = windowsRoot;
+        std::string ansi;
         size_t start = 0;
         while (start <= below.size()) {
             size_t end = below.find('/', start);
             if (end == std::string::npos) end = below.size();
             const std::string name = below.substr(start, end - start);
-            std::string ansi;
             if (!names.ToAnsi(name, ansi))
                 throw ImportError(drive.Describe() + ": the name \"" + e.path +
                                   "\" has characters outside the machine's code page " +
@@ -236,6 +238,12 @@ void PlanTree(SourceDrive& drive, const std::string& sourceRoot, const std::stri
         p.hostRelative = hostOf(windowsPath);
         p.isDirectory = e.isDirectory;
         p.attributes = e.attributes;
+        // The file system's own short name is kept, so the machine finds the file by the
+        // alias that programs and batch files on the real machine use.
+        std::string alias;
+        if (!e.alias.empty() && !hostwin::IsShortName(ansi) && names.ToAnsi(e.alias, alias) &&
+            hostwin::IsShortName(alias))
+            p.alias = alias;
         plan.push_back(p);
     }
 }
@@ -519,6 +527,7 @@ ImportSummary ImportWindows(const ImportOptions& options) {
         summary.drives.push_back(std::string(1, static_cast<char>(std::tolower(d))));
     const std::string registryText = store.Serialize();
     std::string attributes;
+    std::string shortNames;
 
     MachineFolderWriter writer(options.machineFolder);
     for (const std::string& d : summary.drives) writer.MakeDirectory(d);
@@ -545,6 +554,7 @@ ImportSummary ImportWindows(const ImportOptions& options) {
                                   ": cannot be written: " + std::strerror(errno));
             ++summary.files;
         }
+        if (!p.alias.empty()) shortNames += p.alias + "\t" + p.windowsPath + "\n";
         if (p.attributes) {
             char hex[16];
             std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(p.attributes));
@@ -552,6 +562,7 @@ ImportSummary ImportWindows(const ImportOptions& options) {
         }
     }
     if (!attributes.empty()) writer.WriteText("attributes.txt", attributes);
+    if (!shortNames.empty()) writer.WriteText("shortnames.txt", shortNames);
     writer.WriteText("machine.ini",
                      MachineIni(summary.version, summary.windowsDirectory, summary.drives));
     writer.WriteText("registry.reg", registryText);

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <regex>
 
 #include "import_error.h"
 
@@ -236,7 +237,11 @@ public:
             return {};  // a missing directory (and an empty one: mdir fails on it)
         }
         std::map<std::string, uint32_t> attributes;
-        if (recursive) attributes = Attributes(target);
+        std::map<std::string, std::string> aliases;
+        if (recursive) {
+            attributes = Attributes(target);
+            aliases = Aliases(target);
+        }
         // Bare lines are full paths, directories ending in '/'.
         const std::string prefix = dir.empty() ? "::/" : target + "/";
         std::vector<SourceEntry> out;
@@ -258,6 +263,8 @@ public:
             // Attributes are read for recursive listings only (the files to import).
             auto it = attributes.find(entry.path);
             if (it != attributes.end()) entry.attributes = it->second;
+            auto alias = aliases.find(entry.path);
+            if (alias != aliases.end()) entry.alias = alias->second;
             out.push_back(entry);
         }
         std::sort(out.begin(), out.end(),
@@ -270,6 +277,33 @@ public:
     }
 
 private:
+    // The short names of long-named entries, from mdir's full listing: "Directory for ::/DIR"
+    // headers, then lines of short name, extension, size or <DIR>, date, time and long name.
+    std::map<std::string, std::string> Aliases(const std::string& target) {
+        static const std::regex kEntry(
+            R"(^(\S+)(?: +(\S{1,3}))? +(?:<DIR>|\d+) +\d{4}-\d\d-\d\d +\d{1,2}:\d\d  (.+)$)");
+        const std::string listing =
+            MtoolsRun::Run({"mdir", "-i", spec_, "-/", "-a", target}, -1, Describe());
+        std::map<std::string, std::string> out;
+        std::string directory;
+        size_t start = 0;
+        while (start < listing.size()) {
+            size_t end = listing.find('\n', start);
+            if (end == std::string::npos) end = listing.size();
+            const std::string line = listing.substr(start, end - start);
+            start = end + 1;
+            if (line.rfind("Directory for ::/", 0) == 0) {
+                directory = line.substr(17);
+                continue;
+            }
+            std::smatch m;
+            if (!std::regex_match(line, m, kEntry)) continue;
+            const std::string alias = m[1].str() + (m[2].matched ? "." + m[2].str() : "");
+            out[directory.empty() ? m[3].str() : directory + "/" + m[3].str()] = alias;
+        }
+        return out;
+    }
+
     // mattrib's listing: the attribute letters (A, S, H, R) then the full path.
     std::map<std::string, uint32_t> Attributes(const std::string& target) {
         const std::string listing =

@@ -20,6 +20,8 @@ struct SourceEntry {
     std::string path;  // below the drive root, names joined by '/', as the source spells them
     bool isDirectory = false;
     uint32_t attributes = 0;  // the FAT attribute bits above
+    std::string alias;        // the short (8.3) name the file system keeps, when known and
+                              // different from the name
 };
 
 class SourceDrive {

@@ -277,8 +277,22 @@ TEST_F(ImportTest, DiskImages) {
     Shell("rm -rf '" + machine_ + "'");
     drives_ = "c=fixed\n";
     const std::string single = MakeFatPartition(base_, source_, 16, 20000);
+    // Aliases numbered in the order the files were made, not in name order.
+    for (const char* name : {"br10codec2.info", "br10codec.info"})
+        Shell("mcopy -i '" + single + "' '" + source_ + "/MSDOS.SYS' ::/WINDOWS/INF/" + name +
+              " && mattrib -i '" + single + "' -a ::/WINDOWS/INF/" + name);
     ImportWindows(Options(single));
     ExpectSampleMachine(kSampleAttributes);
+    // The file system's short names are kept; 8.3 names need none.
+    std::istringstream lines(ReadFile(machine_ + "/shortnames.txt"));
+    std::map<std::string, std::string> aliases;
+    for (std::string line; std::getline(lines, line);)
+        aliases[line.substr(line.find('\t') + 1)] = line.substr(0, line.find('\t'));
+    EXPECT_EQ(aliases, (std::map<std::string, std::string>{
+                           {"C:\\WINDOWS\\INF\\br10codec2.info", "BR10CO~1.INF"},
+                           {"C:\\WINDOWS\\INF\\br10codec.info", "BR10CO~2.INF"},
+                           {"C:\\WINDOWS\\INF\\OTHER\\Pellam Audio.inf", "PELLAM~1.INF"},
+                       }));
 }
 
 TEST_F(ImportTest, RegistryExportWithWindowsFolder) {
