@@ -1,6 +1,7 @@
 #include "running_programs.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -85,7 +86,13 @@ void NoteProcessEnded(pid_t pid) {
 }
 
 void BecomeCommandInterpreter(pid_t creator) {
-    Known().processes.push_back(KnownProcess{creator, StartTimeOf(creator), IdOf("/proc/self/exe")});
+    std::vector<KnownProcess>& processes = Known().processes;
+    processes.erase(std::remove_if(processes.begin(), processes.end(),
+                                   [&](const KnownProcess& p) { return p.pid == creator; }),
+                    processes.end());
+    // A batch run inside the program's own process (a test) has no creator apart from itself.
+    if (creator != ::getpid())
+        processes.push_back(KnownProcess{creator, StartTimeOf(creator), IdOf("/proc/self/exe")});
     Known().commandInterpreter = true;
 }
 
