@@ -132,6 +132,12 @@ private:
 
 // ---- A FAT file system in a disk image, through mtools ----------------------------------------
 
+// mtools itself could not be started: not a fault of the source.
+class MtoolsMissing : public ImportError {
+public:
+    using ImportError::ImportError;
+};
+
 // Runs an mtools command with its output to outFd (or captured when outFd is -1) and returns
 // the captured output; throws ImportError with mtools' own message when it fails.
 class MtoolsRun {
@@ -199,8 +205,10 @@ public:
             errors.append(buffer, static_cast<size_t>(n));
         ::close(errFd);
         if (spawned != 0)
-            throw ImportError("cannot run " + args[0] + " (install mtools): " +
+            throw MtoolsMissing("cannot run " + args[0] + " (install mtools): " +
                               std::strerror(spawned));
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 127)  // the shell's "not found"
+            throw MtoolsMissing("cannot run " + args[0] + " (install mtools)");
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
             while (!errors.empty() && (errors.back() == '\n' || errors.back() == '\r'))
                 errors.pop_back();
@@ -233,8 +241,10 @@ public:
         std::string listing;
         try {
             listing = MtoolsRun::Run(args, -1, Describe());
+        } catch (const MtoolsMissing&) {
+            throw;
         } catch (const ImportError&) {
-            return {};  // a missing directory (and an empty one: mdir fails on it)
+            return {};  // a missing directory
         }
         std::map<std::string, uint32_t> attributes;
         std::map<std::string, std::string> aliases;
