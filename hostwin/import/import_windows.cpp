@@ -159,6 +159,15 @@ size_t ReadHives(SourceDrive& drive, const std::string& windowsSource,
         keys += ReadHive(file.HostPath(), windowsPath + "\\SYSTEM.DAT", store,
                          *store.Root(HKEY_LOCAL_MACHINE));
     }
+    // Windows Me keeps HKEY_LOCAL_MACHINE\Software\Classes in a hive of its own.
+    SourceEntry classes;
+    if (drive.Find(windowsSource, "CLASSES.DAT", classes) && !classes.isDirectory) {
+        MemoryFile file(drive, classes.path);
+        hostwin::RegistryKey& software =
+            store.CreateSubkey(*store.Root(HKEY_LOCAL_MACHINE), "Software");
+        keys += ReadHive(file.HostPath(), windowsPath + "\\CLASSES.DAT", store,
+                         store.CreateSubkey(software, "Classes"));
+    }
     if (drive.Find(windowsSource, "USER.DAT", user) && !user.isDirectory) {
         MemoryFile file(drive, user.path);
         hostwin::RegistryStore scratch;

@@ -4,7 +4,8 @@
 // image (a whole disk with an MBR, or one FAT16/FAT32 partition) read through mtools; or a
 // REGEDIT4 export of the registry together with a folder holding its Windows directory.
 //
-// The registry comes from SYSTEM.DAT and USER.DAT in the Windows directory (or the export);
+// The registry comes from SYSTEM.DAT, USER.DAT and (Windows Me) CLASSES.DAT in the Windows
+// directory, or from the export;
 // machine.ini takes the version from VersionNumber, the Windows directory from MSDOS.SYS (else
 // the registry) and lists the drives; attributes.txt takes the FAT attributes. Files are
 // imported from the Windows directory (all of it) and the PELLAPPS folder in the root of the

@@ -205,11 +205,20 @@ protected:
 
 TEST_F(ImportTest, SystemDriveFolder) {
     MakeSystemDrive(source_);
+    // Windows Me's third hive: the classes, seen in both places.
+    CregKey classes;
+    classes.name = "CLASSESROOT";
+    classes.Add(".txt").Text("", "txtfile");
+    WriteFile(source_ + "/WINDOWS/CLASSES.DAT", test_support::WriteCreg(classes));
     const auto before = Snapshot(source_);
     const auto summary = ImportWindows(Options(source_));
     EXPECT_EQ(summary.sourceKind, "folder");
-    EXPECT_EQ(summary.files, 7u);
+    EXPECT_EQ(summary.files, 8u);
     ExpectSampleMachine("");
+    const auto store = Registry();
+    EXPECT_EQ(Value(*store, "HKEY_LOCAL_MACHINE", "Software\\Classes\\.txt", ""),
+              std::string("txtfile\0", 8));
+    EXPECT_EQ(Value(*store, "HKEY_CLASSES_ROOT", ".txt", ""), std::string("txtfile\0", 8));
     EXPECT_EQ(Snapshot(source_), before);
 }
 
