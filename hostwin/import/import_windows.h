@@ -5,11 +5,10 @@
 // REGEDIT4 export of the registry together with a folder holding its Windows directory.
 //
 // The registry comes from SYSTEM.DAT, USER.DAT and (Windows Me) CLASSES.DAT in the Windows
-// directory, or from the export;
-// machine.ini takes the version from VersionNumber, the Windows directory from MSDOS.SYS (else
-// the registry) and lists the drives; attributes.txt takes the FAT attributes. Files are
-// imported from the Windows directory (all of it) and the PELLAPPS folder in the root of the
-// system drive, nothing else.
+// directory, or from the export; machine.ini takes the version from VersionNumber, the Windows
+// directory from MSDOS.SYS (else the registry) and lists the drives; attributes.txt and
+// shortnames.txt take the FAT attributes and short names. Files are imported from the Windows
+// directory (all of it) and the PELLAPPS folder in the root of the system drive, nothing else.
 //
 // Everything is checked before the machine folder is made; a failure later removes what was
 // written. Nothing is ever written to the source or outside the machine folder.
