@@ -312,7 +312,14 @@ class SourceGuard:
         with open(self.note, "w") as f:
             f.write(mutant["file"])
         lines = original.decode("latin-1").split("\n")
-        lines[mutant["line"] - 1] = mutant["new"]
+        # A mutant from an earlier run is found again by its line's text, nearest to the line
+        # it had; when that text is gone from the file the mutant no longer exists (None).
+        at = [i for i, line in enumerate(lines) if line.strip() == mutant["original"]]
+        if not at:
+            return original, None
+        i = min(at, key=lambda i: abs(i - (mutant["line"] - 1)))
+        mutant["line"] = i + 1
+        lines[i] = lines[i][:len(lines[i]) - len(lines[i].lstrip())] + mutant["new"].lstrip()
         return original, "\n".join(lines).encode("latin-1")
 
     def restore(self, relpath, original):
@@ -473,7 +480,7 @@ def main():
     objects = objects_of(build)
     originals = {f: digest(objects[f]) for f in {m["file"] for m in mutants} if f in objects}
 
-    results, started = [], time.monotonic()
+    results, gone, started = [], [], time.monotonic()
     save = lambda: json.dump({"what": what, "results": previous + results, "stillborn": stillborn,
                               "seconds": time.monotonic() - started}, open(results_path, "w"), indent=1)
     try:
@@ -482,6 +489,10 @@ def main():
                 break
             program = m["file"].split(os.sep)[0]
             original, mutated = guard.apply(m)
+            if mutated is None:
+                guard.restore(m["file"], original)
+                gone.append(m)
+                continue
             try:
                 guard._write(m["file"], mutated)
                 print("--- %s:%d: %s" % (m["file"], m["line"], m["change"]), file=log, flush=True)
@@ -511,6 +522,8 @@ def main():
         build_targets(build, sorted({t for p in programs for t in SUITES[p]["targets"]}), log)
         log.close()
         save()
+    for m in gone:
+        print("mutation-test: %s:%d no longer holds the line of %s" % (m["file"], m["line"], m["change"]))
     return finish(apply_equivalents(previous + results), stillborn, what, time.monotonic() - started,
                   args.report)
 

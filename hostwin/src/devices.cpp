@@ -211,7 +211,9 @@ extern "C" BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LP
     }
 
     DWORD error = ERROR_SUCCESS;
-    if (hasInput && nInBufferSize < sizeof input)
+    if ((!lpInBuffer && nInBufferSize > 0) || (!lpOutBuffer && nOutBufferSize > 0))
+        error = ERROR_NOACCESS;  // a buffer size without a buffer
+    else if (hasInput && nInBufferSize < sizeof input)
         error = ERROR_INVALID_PARAMETER;  // the devices take whole 32-bit words
     else if (lpOutBuffer && nOutBufferSize > 0 && nOutBufferSize < sizeof(DWORD))
         error = ERROR_INSUFFICIENT_BUFFER;

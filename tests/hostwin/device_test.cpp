@@ -70,6 +70,8 @@ TEST_F(Device, RefusedCodesAndBadCallsFailWithTheirErrors) {
             {"refused code", 0x10001, &in, &out, 4, 4, ERROR_GEN_FAILURE},
             {"output shorter than a word", 0x10004, nullptr, small, 0, 2, ERROR_INSUFFICIENT_BUFFER},
             {"input shorter than a word", 0x10004, small, &out, 2, 4, ERROR_INVALID_PARAMETER},
+            {"an input size without input", 0x10004, nullptr, &out, 4, 4, ERROR_NOACCESS},
+            {"an output size without output", 0x10003, &in, nullptr, 4, 4, ERROR_NOACCESS},
         };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -81,6 +81,8 @@ TEST(MappedFileWrite, SizeCapacityAndFileFollowWhatWasWritten) {
 TEST(MappedFilePosition, SeekReadMarksAndTheClosedState) {
     ScratchMachine machine{{"c/f.txt", "0123456789"}};
     CMappedFile file;
+    EXPECT_EQ(0u, file.Size());
+    EXPECT_EQ(0u, file.Capacity());
     ASSERT_EQ(1, file.OpenAlways("C:\\f.txt"));
     char buffer[32] = {};
     EXPECT_EQ(0u, file.Seek(11));  // past the size: stays
@@ -106,7 +108,9 @@ TEST(MappedFilePosition, SeekReadMarksAndTheClosedState) {
     EXPECT_EQ(5u, file.GoToMark(9));  // behind the size: the position stays
     file.SetSize(kStep + 1);
     EXPECT_EQ(2u, file.Size());
+    EXPECT_TRUE(file.Flush(0, 1));
 
+    file.Seek(0);
     file.Close();
     EXPECT_EQ(0u, file.Tell());
     EXPECT_EQ(0u, file.Read(buffer, 1));

@@ -161,6 +161,8 @@ TEST(RegistryRemoval, EmptinessCountsSubkeysNotValuesAndLogsNothing) {
     s.c.DeleteValueAt(HKEY_LOCAL_MACHINE, "Enum\\VALUES", "a");
     s.c.DeleteValueAt(HKEY_LOCAL_MACHINE, "Enum\\MISSING", "a");
     s.c.DeleteSubkey(HKEY_LOCAL_MACHINE, "Enum\\MISSING", "x");
+    s.c.DeleteSubkey(HKEY_LOCAL_MACHINE, "Enum\\VALUES", "");  // no name: the key itself stays
+    EXPECT_TRUE(Exists("Enum\\VALUES"));
     EXPECT_FALSE(Exists("Enum\\VALUES", "a"));
     EXPECT_TRUE(logged.empty());
 }

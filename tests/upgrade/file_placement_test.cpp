@@ -33,6 +33,7 @@ TEST_F(PlacementTest, TablesStopAtTheirEndRowAndMissingSourcesFailOnlyTheirRow) 
     EXPECT_FALSE(machine.Exists("c/WINDOWS/CATROOT"));
     EXPECT_FALSE(machine.Exists("c/WINDOWS/temp"));  // nothing from the end row on is acted on
     EXPECT_FALSE(machine.Exists("c/WINDOWS/br10wt.vxd"));
+    EXPECT_TRUE(PlaceAllTables());  // most rows fail here
 }
 
 TEST_F(PlacementTest, ReadOnlyDestinationsStayAndExistingOnesAreReplaced) {

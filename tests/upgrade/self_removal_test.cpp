@@ -27,11 +27,27 @@ TEST_F(SelfRemovalTest, TheBatchTextIsExactAndStaysInItsBuffer) {
         "if exist \"C:\\WINDOWS\\TEMP\\PELLAM\\UPGRADE.EXE\" goto Repeat\r\n"
         "rmdir \"C:\\WINDOWS\\TEMP\\PELLAM\"\r\ndel \"\\PellamUpgradeDelUS.bat\"\r\n",
         text);
-    const std::string percents = "C:\\" + std::string(250, '%') + "\\U.EXE";
-    EXPECT_FALSE(FormatSelfRemovalBatch(percents.c_str(), text, sizeof text));
-    const std::string plain = "C:\\" + std::string(250, 'P') + "\\U.EXE";
-    EXPECT_FALSE(FormatSelfRemovalBatch(plain.c_str(), text, 512));
-    EXPECT_TRUE(FormatSelfRemovalBatch(plain.c_str(), text, sizeof text));
+    // Around the limits: the text and its zero must fit both the buffer and the 1024
+    // characters that wsprintfA writes at most. A % reaches the batch doubled.
+    for (int percents = 145; percents <= 155; ++percents)
+        for (const char* plain : {"", "D"})
+            for (int nameLength = 10; nameLength <= 30; ++nameLength) {
+                const std::string dir = "C:\\" + std::string(percents, '%') + plain;
+                const std::string module = dir + "\\" + std::string(nameLength, 'F');
+                const std::string quotedDir = "C:\\" + std::string(2 * percents, '%') + plain;
+                const std::string quoted = quotedDir + "\\" + std::string(nameLength, 'F');
+                const std::string expected = ":Repeat\r\ndel \"" + quoted + "\"\r\nif exist \"" + quoted +
+                                             "\" goto Repeat\r\nrmdir \"" + quotedDir +
+                                             "\"\r\ndel \"\\PellamUpgradeDelUS.bat\"\r\n";
+                char large[2048];
+                const bool fits = expected.size() < 1024;
+                ASSERT_EQ(fits, FormatSelfRemovalBatch(module.c_str(), large, sizeof large)) << module;
+                if (!fits) continue;
+                EXPECT_EQ(expected, large);
+                const int exact = static_cast<int>(expected.size());
+                EXPECT_FALSE(FormatSelfRemovalBatch(module.c_str(), large, exact));
+                EXPECT_TRUE(FormatSelfRemovalBatch(module.c_str(), large, exact + 1));
+            }
 }
 
 TEST_F(SelfRemovalTest, AfterTheProgramTheBatchRemovesProgramFolderAndItself) {

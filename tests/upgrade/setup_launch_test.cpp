@@ -53,6 +53,9 @@ TEST_F(SetupLaunchTest, ASetupProgramThatOutlivesTheWaitIsLeftRunningWithoutTheP
     SetupWaitMilliseconds = 300;
     EXPECT_FALSE(RunSetupProgram());
     EXPECT_EQ(Lines{"wait br10setp.exe 300 timeout"}, Waits(machine));
+    // Without a wait a program is started and left to itself.
+    EXPECT_TRUE(RunProgram(SetupProgramPath, "", 0));
+    EXPECT_EQ(Lines{"wait br10setp.exe 300 timeout"}, Waits(machine));
     EXPECT_FALSE(PlaceFile("br10setp.exe", PlaceMode::Copy, WindowsDir, ""));
     EXPECT_NE("new setup", machine.Read("c/WINDOWS/br10setp.exe"));
     // It ran in the program's current directory.
