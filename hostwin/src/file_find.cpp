@@ -10,6 +10,7 @@
 
 #include "attributes.h"
 #include "handles.h"
+#include "host_file.h"
 #include "host_error.h"
 #include "machine.h"
 #include "short_names.h"
@@ -47,8 +48,12 @@ bool ReportNext(FindSearch& search, WIN32_FIND_DATAA& data) {
         const std::string& name = search.names[search.next++];
         const bool dots = name == "." || name == "..";
         std::string host = dots ? search.directoryHost : search.directoryHost + "/" + name;
+        // A link leading outside the machine folder shows its own data, nothing of its target.
+        std::string target;
+        const bool inside = LiesInsideFolder(host, Machine::Current().RealRoot(), target);
         struct stat st;
-        if (::stat(host.c_str(), &st) != 0) continue;  // deleted since the search began
+        if ((inside ? ::stat(host.c_str(), &st) : ::lstat(host.c_str(), &st)) != 0)
+            continue;  // deleted since the search began
         if (name.size() >= sizeof data.cFileName) continue;
         std::memset(&data, 0, sizeof data);
         std::string windows = search.directoryWindows;

@@ -25,6 +25,7 @@ public:
         std::string pattern = (fs::temp_directory_path() / "hostwin-outside-XXXXXX").string();
         root_ = ::mkdtemp(&pattern[0]);
         Write("X.DLL", "host file");
+        Write("BIG.DLL", std::string(12345, 'b'));
     }
     ~Outside() {
         std::error_code ignored;
@@ -101,6 +102,20 @@ TEST(LinkContainment, LinksLeadingOutsideAreRefusedAndJournaled) {
             journaled = journaled || line.find("\"event\":\"path-refused\"") != std::string::npos;
         EXPECT_TRUE(journaled);
     }
+}
+
+// A search lists a link that leads outside by the link's own data: nothing of the host file
+// (its size, its times) shows.
+TEST(LinkContainment, SearchesShowNothingOfWhatALinkLeadsTo) {
+    Outside outside;
+    ScratchMachine machine;
+    ASSERT_EQ(0, ::symlink(outside.Path("BIG.DLL").c_str(), machine.Path("c/WINDOWS/BIG.DLL").c_str()));
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA("C:\\WINDOWS\\BIG.DLL", &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_STREQ("BIG.DLL", data.cFileName);
+    EXPECT_NE(12345u, data.nFileSizeLow);
+    FindClose(h);
 }
 
 // Links that stay inside the folder work as the files they lead to; a loop is refused.
