@@ -135,7 +135,10 @@ std::vector<std::string> IniBlocks(const std::string& markdown) {
 // no comment ends up in a value, and the examples mean what their comments tell.
 TEST(MachineFolder, DocumentedExamplesParseAsDocumented) {
     int examples = 0;
-    for (const char* doc : {"README.md", "docs/upgrade.md", "docs/hostwin-files.md", "docs/behaviour.md"}) {
+    std::vector<std::string> docs = {"README.md"};
+    for (const auto& entry : std::filesystem::directory_iterator(std::string(PELLAM_SOURCE_DIR) + "/docs"))
+        if (entry.path().extension() == ".md") docs.push_back("docs/" + entry.path().filename().string());
+    for (const std::string& doc : docs) {
         const std::string markdown = ReadSource(doc);
         for (const std::string& block : IniBlocks(markdown)) {
             ++examples;
