@@ -82,6 +82,8 @@ bool ReadMachineFile(const std::string& path, size_t limit, std::string& content
         if (!S_ISREG(st.st_mode)) Refuse(path, KindOf(st.st_mode));
         if (static_cast<unsigned long long>(st.st_size) > limit)
             Refuse(path, "larger than " + std::to_string(limit) + " bytes");
+        // Room for the growth check below, so that a large file is never copied again.
+        text.reserve(static_cast<size_t>(st.st_size) + 4097);
         text.resize(static_cast<size_t>(st.st_size));
         size_t done = 0;
         // Read to the limit and one byte beyond, in case the file grows while it is read.

@@ -110,9 +110,10 @@ extern "C" LONG WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD
     if (error != ERROR_SUCCESS) return error;
     if (!lpName) return ERROR_INVALID_PARAMETER;
     if (dwIndex >= key->SubkeyCount()) return ERROR_NO_MORE_ITEMS;
-    const std::string& name = key->SubkeyAt(dwIndex).Name();
+    const std::string_view name = key->SubkeyAt(dwIndex).Name();
     if (name.size() >= cchName) return ERROR_MORE_DATA;
-    std::memcpy(lpName, name.c_str(), name.size() + 1);
+    if (!name.empty()) std::memcpy(lpName, name.data(), name.size());
+    lpName[name.size()] = '\0';
     return ERROR_SUCCESS;
 }
 
@@ -132,7 +133,8 @@ extern "C" LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName
     if (lpType) *lpType = v.type;
     if (lpcbData) *lpcbData = size;
     if (!nameFits || !dataFits) return ERROR_MORE_DATA;
-    std::memcpy(lpValueName, v.name.c_str(), v.name.size() + 1);
+    if (!v.name.empty()) std::memcpy(lpValueName, v.name.data(), v.name.size());
+    lpValueName[v.name.size()] = '\0';
     *lpcchValueName = static_cast<DWORD>(v.name.size());
     if (lpData && size) std::memcpy(lpData, v.data.data(), size);
     return ERROR_SUCCESS;

@@ -1,51 +1,12 @@
-// registry.reg: the machine's whole registry as REGEDIT4 text, the way regedit on Windows 9x
-// exports it.
-//
-// Reading:
-// - Lines end in LF or CR LF. The first line is the header REGEDIT4 (trailing blanks allowed).
-//   An empty file has no header and is malformed; a missing file is an empty registry.
-// - Leading and trailing blanks (spaces, tabs) of a line are ignored. Blank lines and lines
-//   starting with ';' are skipped.
-// - [ROOT\level\level] selects a key, creating it and any missing parent. ROOT is one of
-//   HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_CURRENT_CONFIG,
-//   HKEY_DYN_DATA (case ignored); [ROOT] alone selects the root itself. Levels must not be
-//   empty; everything between '[' and the last ']' is the path, so names keep their blanks.
-//   A key listed twice is one key.
-// - "name"=data or @=data (the default value) sets a value of the key selected last. In quoted
-//   texts (names and string data) \\ stands for a backslash and \" for a quote; any other
-//   escape is malformed. Blanks around '=' are allowed. A value set twice keeps the last data.
-// - data is one of
-//     "text"            REG_SZ, the text's bytes and one zero byte
-//     dword:xxxxxxxx    REG_DWORD, 1 to 8 hex digits, stored as 4 bytes little-endian
-//     hex:xx,xx,...     REG_BINARY
-//     hex(N):xx,xx,...  type N (hex, up to 8 digits), e.g. hex(2) REG_EXPAND_SZ, hex(7)
-//                       REG_MULTI_SZ, hex(0) REG_NONE
-//   A byte is 1 or 2 hex digits; the list may be empty and may end with one comma. A line of
-//   hex bytes that ends with '\' continues on the next line (its leading blanks ignored).
-// - Texts are 8-bit and kept byte for byte.
-// - Anything else (bad header, bad key line, unknown root, value before any key, unterminated
-//   quote, bad escape, bad dword, bad hex byte, continuation at end of file, stray text) is
-//   malformed: Load throws MachineError with the file name and the line number.
-//
-// Writing (Save, only when something changed, atomically through a temporary file):
-// - CR LF line ends, like regedit: "REGEDIT4", a blank line, then every key in tree order
-//   (roots in the order above, each key before its subkeys, subkeys and values in their
-//   order), each as its [key] line, its value lines and a blank line. A root appears only when
-//   it has values; keys without values appear too, so Load(Save(x)) gives x back.
-// - A value is written as "text" only when that reads back exactly (type 1, data ending in its
-//   only zero byte, no CR or LF); as dword: for type 4 with exactly 4 bytes (lower-case hex);
-//   as hex: for type 3; everything else as hex(N): with N in lower-case hex. Byte lists wrap
-//   like regedit's: lines up to 78 columns ending in '\', continuation lines indented by two
-//   spaces.
-// - Key and value names holding LF cannot be written in this format; the registry functions
-//   refuse to create them.
+// The registry store: keys and values, the name indexes, the handle table. Reading the text
+// is in registry_parse.cpp, writing it in registry_write.cpp.
 #include "registry_store.h"
 
-#include <sys/stat.h>
+#include <sys/mman.h>
 
-#include <cerrno>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "host_file.h"
@@ -68,412 +29,237 @@ constexpr uintptr_t kFirstHandle = 0x20000000u;
 constexpr uintptr_t kLastHandle = 0x7FFFFFF0u;
 uintptr_t nextHandle = kFirstHandle;
 
-std::string Fold(const std::string& name) { return ToUpperAscii(name); }
+// Lists up to this long are searched name by name; longer ones get a NameIndex.
+constexpr size_t kIndexFrom = 8;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+constexpr size_t kHugePage = 2u << 20;
 
-std::string TrimBlanks(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && IsBlank(s[b])) ++b;
-    while (e > b && IsBlank(s[e - 1])) --e;
-    return s.substr(b, e - b);
-}
+// Bytes kept by Keep() come from blocks of this size (larger ones get a block of their own).
+constexpr size_t kBlockSize = 64 * 1024;
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// Parses 1 to maxDigits hex digits making up all of text.
-bool ParseHex(const std::string& text, size_t maxDigits, uint32_t& value) {
-    if (text.empty() || text.size() > maxDigits) return false;
-    value = 0;
-    for (char c : text) {
-        int d = HexDigit(c);
-        if (d < 0) return false;
-        value = (value << 4) | static_cast<uint32_t>(d);
-    }
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i] && FoldCase(a[i]) != FoldCase(b[i])) return false;
     return true;
-}
-
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-    size_t n = std::strlen(prefix);
-    return text.size() >= n && EqualsNoCase(text.substr(0, n), prefix);
-}
-
-// ---- Reading -------------------------------------------------------------------------------
-
-class Parser {
-public:
-    Parser(RegistryStore& store, const std::string& text, const std::string& fileName,
-           bool merge)
-        : store_(store), text_(text), file_(fileName), merge_(merge) {}
-
-    void Run() {
-        std::string line;
-        if (!NextLine(line) || TrimBlanks(line) != "REGEDIT4")
-            Fail(1, "expected the header line REGEDIT4");
-        while (NextLine(line)) {
-            std::string content = TrimBlanks(line);
-            if (content.empty() || content[0] == ';') continue;
-            if (content[0] == '[')
-                KeyLine(content);
-            else if (content[0] == '"' || content[0] == '@')
-                ValueLine(content);
-            else
-                Fail(line_, "expected a [key] line, a value line, a comment or a blank line");
-        }
-    }
-
-private:
-    [[noreturn]] void Fail(int line, const std::string& what) const {
-        throw MachineError(file_ + " line " + std::to_string(line) + ": " + what);
-    }
-
-    // The next line without its line end; false at the end of the text.
-    bool NextLine(std::string& line) {
-        if (pos_ >= text_.size()) return false;
-        size_t end = text_.find('\n', pos_);
-        if (end == std::string::npos) end = text_.size();
-        line.assign(text_, pos_, end - pos_);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        pos_ = end + 1;
-        ++line_;
-        return true;
-    }
-
-    void KeyLine(const std::string& content) {
-        if (content.size() < 2 || content.back() != ']')
-            Fail(line_, "a key line must end with ']'");
-        if (merge_ && content[1] == '-') {
-            DeletionLine(content.substr(2, content.size() - 3));
-            return;
-        }
-        const std::string path = content.substr(1, content.size() - 2);
-        size_t end = path.find('\\');
-        const std::string rootName = path.substr(0, end);
-        RegistryKey* key = store_.RootNamed(rootName);
-        if (!key) Fail(line_, "unknown root key '" + rootName + "'");
-        while (end != std::string::npos) {
-            size_t start = end + 1;
-            end = path.find('\\', start);
-            std::string level =
-                path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-            if (level.empty()) Fail(line_, "empty key name in '" + path + "'");
-            key = &store_.CreateSubkey(*key, level);
-        }
-        current_ = key;
-        afterDeletion_ = false;
-    }
-
-    // [-ROOT\level...]: deletes the key with everything below it; a missing key is no error.
-    void DeletionLine(const std::string& path) {
-        size_t end = path.find('\\');
-        const std::string rootName = path.substr(0, end);
-        RegistryKey* key = store_.RootNamed(rootName);
-        if (!key) Fail(line_, "unknown root key '" + rootName + "'");
-        if (end == std::string::npos) Fail(line_, "a root key cannot be deleted");
-        while (key && end != std::string::npos) {
-            size_t start = end + 1;
-            end = path.find('\\', start);
-            key = key->FindSubkey(
-                path.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        }
-        if (key) store_.DeleteKey(*key);
-        current_ = nullptr;
-        afterDeletion_ = true;
-    }
-
-    // A quoted text starting at content[pos] ('"'); returns the position after its end quote.
-    size_t QuotedText(const std::string& content, size_t pos, std::string& out) const {
-        out.clear();
-        for (++pos; pos < content.size(); ++pos) {
-            char c = content[pos];
-            if (c == '"') return pos + 1;
-            if (c == '\\') {
-                if (pos + 1 >= content.size()) break;
-                char next = content[++pos];
-                if (next != '\\' && next != '"')
-                    Fail(line_, std::string("unknown escape '\\") + next + "' in quoted text");
-                c = next;
-            }
-            out += c;
-        }
-        Fail(line_, "unterminated quoted text");
-    }
-
-    void ValueLine(const std::string& content) {
-        if (!current_)
-            Fail(line_, afterDeletion_ ? "value line after a [-key] deletion line"
-                                       : "value line before any [key] line");
-        std::string name;
-        size_t pos = 1;
-        if (content[0] == '"') pos = QuotedText(content, 0, name);
-        while (pos < content.size() && IsBlank(content[pos])) ++pos;
-        if (pos >= content.size() || content[pos] != '=')
-            Fail(line_, "expected '=' after the value name");
-        ++pos;
-        while (pos < content.size() && IsBlank(content[pos])) ++pos;
-        const std::string data = content.substr(pos);
-
-        if (merge_ && data == "-") {
-            store_.DeleteValue(*current_, name);
-        } else if (!data.empty() && data[0] == '"') {
-            std::string text;
-            size_t after = QuotedText(data, 0, text);
-            if (after != data.size()) Fail(line_, "unexpected text after the closing quote");
-            text += '\0';
-            store_.SetValue(*current_, name, REG_SZ, text);
-        } else if (StartsWithNoCase(data, "dword:")) {
-            uint32_t v = 0;
-            if (!ParseHex(data.substr(6), 8, v))
-                Fail(line_, "bad dword value '" + data.substr(6) + "' (1 to 8 hex digits)");
-            std::string bytes(4, '\0');
-            for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-            store_.SetValue(*current_, name, REG_DWORD, bytes);
-        } else if (StartsWithNoCase(data, "hex:")) {
-            store_.SetValue(*current_, name, REG_BINARY, HexBytes(data.substr(4)));
-        } else if (StartsWithNoCase(data, "hex(")) {
-            size_t close = data.find(')');
-            uint32_t type = 0;
-            if (close == std::string::npos || close + 1 >= data.size() || data[close + 1] != ':' ||
-                !ParseHex(data.substr(4, close - 4), 8, type))
-                Fail(line_,
-                     "bad value type in '" +
-                         data.substr(0, close == std::string::npos ? data.size() : close + 1) +
-                         "' (expected hex(N): with N in hex)");
-            store_.SetValue(*current_, name, type, HexBytes(data.substr(close + 2)));
-        } else {
-            Fail(line_, "expected \"text\", dword:, hex: or hex(N): after '='");
-        }
-    }
-
-    // The comma-separated bytes of a hex: value, following '\' continuation lines.
-    std::string HexBytes(std::string segment) {
-        std::string bytes;
-        for (;;) {
-            segment = TrimBlanks(segment);
-            const bool continues = !segment.empty() && segment.back() == '\\';
-            if (continues) segment = TrimBlanks(segment.substr(0, segment.size() - 1));
-            if (!segment.empty()) {
-                size_t start = 0;
-                for (;;) {
-                    size_t comma = segment.find(',', start);
-                    std::string item = TrimBlanks(segment.substr(
-                        start, comma == std::string::npos ? std::string::npos : comma - start));
-                    const bool trailingComma =
-                        item.empty() && comma == std::string::npos && start > 0;
-                    if (!trailingComma) {
-                        uint32_t b = 0;
-                        if (!ParseHex(item, 2, b)) Fail(line_, "bad hex byte '" + item + "'");
-                        bytes += static_cast<char>(b);
-                    }
-                    if (comma == std::string::npos) break;
-                    start = comma + 1;
-                }
-            }
-            if (!continues) return bytes;
-            if (!NextLine(segment))
-                Fail(line_, "'\\' continues the hex bytes past the end of the file");
-        }
-    }
-
-    RegistryStore& store_;
-    const std::string& text_;
-    const std::string& file_;
-    const bool merge_;
-    bool afterDeletion_ = false;
-    size_t pos_ = 0;
-    int line_ = 0;
-    RegistryKey* current_ = nullptr;
-};
-
-// ---- Writing -------------------------------------------------------------------------------
-
-void AppendQuoted(std::string& out, const char* text, size_t size) {
-    out += '"';
-    for (size_t i = 0; i < size; ++i) {
-        if (text[i] == '\\' || text[i] == '"') out += '\\';
-        out += text[i];
-    }
-    out += '"';
-}
-
-bool WritableAsText(const RegistryValue& v) {
-    const std::string& d = v.data;
-    return v.type == REG_SZ && !d.empty() && d.find('\0') == d.size() - 1 &&
-           d.find_first_of("\r\n") == std::string::npos;
-}
-
-// wrap: break byte lists as regedit does and end the line with CR LF; else one line, no end.
-void AppendValue(std::string& out, const RegistryValue& v, bool wrap = true) {
-    const size_t lineStart = out.size();
-    if (v.name.empty())
-        out += '@';
-    else
-        AppendQuoted(out, v.name.data(), v.name.size());
-    out += '=';
-    char buffer[32];
-    if (WritableAsText(v)) {
-        AppendQuoted(out, v.data.data(), v.data.size() - 1);
-    } else if (v.type == REG_DWORD && v.data.size() == 4) {
-        uint32_t n = 0;
-        for (int i = 3; i >= 0; --i) n = (n << 8) | static_cast<unsigned char>(v.data[i]);
-        std::snprintf(buffer, sizeof buffer, "dword:%08x", static_cast<unsigned>(n));
-        out += buffer;
-    } else {
-        if (v.type == REG_BINARY) {
-            out += "hex:";
-        } else {
-            std::snprintf(buffer, sizeof buffer, "hex(%x):", static_cast<unsigned>(v.type));
-            out += buffer;
-        }
-        // Wrap like regedit: at most 77 columns of bytes, then '\'.
-        const size_t kIndent = 2, kWidth = 77;
-        size_t column = out.size() - lineStart;
-        for (size_t i = 0; i < v.data.size(); ++i) {
-            const size_t piece = i + 1 < v.data.size() ? 3 : 2;
-            if (wrap && column + piece > kWidth && column > kIndent) {
-                out += "\\\r\n  ";
-                column = kIndent;
-            }
-            std::snprintf(buffer, sizeof buffer, "%02x",
-                          static_cast<unsigned>(static_cast<unsigned char>(v.data[i])));
-            out += buffer;
-            if (piece == 3) out += ',';
-            column += piece;
-        }
-    }
-    if (wrap) out += "\r\n";
 }
 
 }  // namespace
 
-std::string ValueLine(const RegistryValue& value) {
-    std::string line;
-    AppendValue(line, value, false);
-    return line;
+// ---- NameIndex -----------------------------------------------------------------------------
+
+uint32_t NameIndex::Hash(std::string_view name) {
+    uint32_t h = 2166136261u;  // FNV-1a over the upper-cased bytes
+    for (char c : name) h = (h ^ static_cast<unsigned char>(FoldCase(c))) * 16777619u;
+    return h;
+}
+
+template <class NameAt>
+long NameIndex::Find(std::string_view name, uint32_t hash, NameAt nameAt) const {
+    if (!capacity_) return -1;
+    const size_t mask = capacity_ - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot& s = slots_[i];
+        if (s.position == kEmpty) return -1;
+        if (s.hash == hash && SameName(nameAt(s.position), name)) return s.position;
+    }
+}
+
+void NameIndex::FreeSlots::operator()(Slot* slots) const { std::free(slots); }
+
+void NameIndex::Grow() {
+    const size_t oldCapacity = capacity_;
+    std::unique_ptr<Slot[], FreeSlots> old = std::move(slots_);
+    capacity_ = oldCapacity ? oldCapacity * 2 : 32;
+    // A large table is probed at random, one miss a lookup: on huge pages those misses cost
+    // no page walk as well.
+    const size_t bytes = capacity_ * sizeof(Slot);
+    void* memory = bytes >= kHugePage ? std::aligned_alloc(kHugePage, bytes) : std::malloc(bytes);
+    if (!memory) throw std::bad_alloc();
+    if (bytes >= kHugePage) ::madvise(memory, bytes, MADV_HUGEPAGE);
+    slots_.reset(static_cast<Slot*>(memory));
+    for (size_t i = 0; i < capacity_; ++i) slots_[i] = Slot{0, kEmpty};
+    const size_t mask = capacity_ - 1;
+    for (size_t j = 0; j < oldCapacity; ++j) {
+        const Slot& s = old[j];
+        if (s.position == kEmpty) continue;
+        size_t i = s.hash & mask;
+        while (slots_[i].position != kEmpty) i = (i + 1) & mask;
+        slots_[i] = s;
+    }
+}
+
+void NameIndex::Insert(uint32_t hash, uint32_t position) {
+    if ((count_ + 1) * 2 > capacity_) Grow();
+    const size_t mask = capacity_ - 1;
+    size_t i = hash & mask;
+    while (slots_[i].position != kEmpty) i = (i + 1) & mask;
+    slots_[i] = Slot{hash, position};
+    ++count_;
+}
+
+void NameIndex::Erase(uint32_t hash, uint32_t position) {
+    if (!capacity_) return;
+    const size_t mask = capacity_ - 1;
+    size_t i = hash & mask;
+    while (slots_[i].position != position) {
+        if (slots_[i].position == kEmpty) return;
+        i = (i + 1) & mask;
+    }
+    // Backward-shift deletion keeps every probe sequence unbroken without tombstones.
+    for (size_t j = (i + 1) & mask; slots_[j].position != kEmpty; j = (j + 1) & mask) {
+        const size_t home = slots_[j].hash & mask;
+        const bool movable = i <= j ? (home <= i || home > j) : (home <= i && home > j);
+        if (movable) {
+            slots_[i] = slots_[j];
+            i = j;
+        }
+    }
+    slots_[i].position = kEmpty;
+    --count_;
+    for (size_t k = 0; k < capacity_; ++k)
+        if (slots_[k].position != kEmpty && slots_[k].position > position) --slots_[k].position;
 }
 
 // ---- RegistryKey ---------------------------------------------------------------------------
 
-RegistryKey::RegistryKey(std::string name, RegistryKey* parent, bool isRoot)
-    : name_(std::move(name)), parent_(parent), isRoot_(isRoot) {}
-
-// Frees the subtree without recursion, so that very deep trees can't exhaust the stack.
-RegistryKey::~RegistryKey() {
-    std::vector<std::shared_ptr<RegistryKey>> pending = std::move(subkeys_);
-    while (!pending.empty()) {
-        std::shared_ptr<RegistryKey> key = std::move(pending.back());
-        pending.pop_back();
-        if (key.use_count() == 1) {
-            for (auto& sub : key->subkeys_) pending.push_back(std::move(sub));
-            key->subkeys_.clear();
-            key->subkeyIndex_.clear();
-        }
-    }
-}
-
 std::string RegistryKey::FullName() const {
-    std::vector<const RegistryKey*> chain;
-    for (const RegistryKey* k = this; k; k = k->parent_) chain.push_back(k);
-    std::string name;
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        if (!name.empty()) name += '\\';
-        name += (*it)->name_;
+    size_t size = 0;
+    for (const RegistryKey* k = this; k; k = k->parent_) size += k->name_.size() + 1;
+    std::string name(size - 1, '\\');
+    size_t end = name.size();
+    for (const RegistryKey* k = this; k; k = k->parent_) {
+        end -= k->name_.size();
+        name.replace(end, k->name_.size(), k->name_.data(), k->name_.size());
+        if (end) --end;
     }
     return name;
 }
 
-RegistryKey* RegistryKey::FindSubkey(const std::string& name) const {
-    auto it = subkeyIndex_.find(Fold(name));
-    return it == subkeyIndex_.end() ? nullptr : it->second;
+long RegistryKey::SubkeyPosition(std::string_view name, uint32_t hash) const {
+    if (subkeys_.size() > kIndexFrom) {
+        if (!subkeyIndex_) {
+            subkeyIndex_ = std::make_unique<NameIndex>();
+            for (size_t i = 0; i < subkeys_.size(); ++i)
+                subkeyIndex_->Insert(NameIndex::Hash(subkeys_[i]->name_), static_cast<uint32_t>(i));
+        }
+        return subkeyIndex_->Find(name, hash, [this](uint32_t i) { return subkeys_[i]->name_; });
+    }
+    for (size_t i = 0; i < subkeys_.size(); ++i)
+        if (SameName(subkeys_[i]->name_, name)) return static_cast<long>(i);
+    return -1;
 }
 
-const RegistryValue* RegistryKey::FindValue(const std::string& name) const {
-    auto it = valueIndex_.find(Fold(name));
-    return it == valueIndex_.end() ? nullptr : it->second;
+long RegistryKey::ValuePosition(std::string_view name, uint32_t hash) const {
+    if (values_.size() > kIndexFrom) {
+        if (!valueIndex_) {
+            valueIndex_ = std::make_unique<NameIndex>();
+            for (size_t i = 0; i < values_.size(); ++i)
+                valueIndex_->Insert(NameIndex::Hash(values_[i].name), static_cast<uint32_t>(i));
+        }
+        return valueIndex_->Find(name, hash, [this](uint32_t i) { return values_[i].name; });
+    }
+    for (size_t i = 0; i < values_.size(); ++i)
+        if (SameName(values_[i].name, name)) return static_cast<long>(i);
+    return -1;
+}
+
+void RegistryKey::AddSubkey(RegistryKey* key, uint32_t hash) {
+    subkeys_.push_back(key);
+    if (subkeyIndex_) subkeyIndex_->Insert(hash, static_cast<uint32_t>(subkeys_.size() - 1));
+}
+
+void RegistryKey::AddValue(const RegistryValue& value, uint32_t hash) {
+    values_.push_back(value);
+    if (valueIndex_) valueIndex_->Insert(hash, static_cast<uint32_t>(values_.size() - 1));
+}
+
+RegistryKey* RegistryKey::FindSubkey(std::string_view name) const {
+    const long i = SubkeyPosition(name, subkeys_.size() > kIndexFrom ? NameIndex::Hash(name) : 0);
+    return i < 0 ? nullptr : subkeys_[static_cast<size_t>(i)];
+}
+
+const RegistryValue* RegistryKey::FindValue(std::string_view name) const {
+    const long i = ValuePosition(name, values_.size() > kIndexFrom ? NameIndex::Hash(name) : 0);
+    return i < 0 ? nullptr : &values_[static_cast<size_t>(i)];
 }
 
 // ---- RegistryStore -------------------------------------------------------------------------
 
 RegistryStore::RegistryStore() {
     for (int i = 0; i < kRootSlots; ++i)
-        if (kRootNames[i])
-            roots_[i] = std::shared_ptr<RegistryKey>(new RegistryKey(kRootNames[i], nullptr, true));
+        if (kRootNames[i]) {
+            roots_[i] = NewKey(kRootNames[i], nullptr);
+            roots_[i]->isRoot_ = true;
+        }
 }
 
 RegistryStore::~RegistryStore() = default;
 
-std::unique_ptr<RegistryStore> RegistryStore::Load(const std::string& hostFile) {
-    std::string text;
-    if (!ReadMachineFile(hostFile, kRegistryFileLimit, text)) {
-        auto store = std::make_unique<RegistryStore>();
-        store->file_ = hostFile;
-        return store;
+RegistryKey* RegistryStore::NewKey(std::string_view name, RegistryKey* parent) {
+    if (keysInLastBlock_ == kKeysPerBlock) {
+        keyBlocks_.push_back(std::unique_ptr<RegistryKey[]>(new RegistryKey[kKeysPerBlock]));
+        keysInLastBlock_ = 0;
     }
-    auto store = Parse(text, hostFile);
+    RegistryKey* key = &keyBlocks_.back()[keysInLastBlock_++];
+    key->name_ = name;
+    key->parent_ = parent;
+    return key;
+}
+
+char* RegistryStore::NewBuffer(size_t size) {
+    buffers_.push_back(std::unique_ptr<char[]>(new char[size + 1]));
+    char* buffer = buffers_.back().get();
+    buffer[size] = '\0';
+    return buffer;
+}
+
+std::string_view RegistryStore::Keep(std::string_view bytes) {
+    if (bytes.empty()) return std::string_view();
+    if (bytes.size() > kBlockSize / 4) {
+        char* own = NewBuffer(bytes.size());
+        std::memcpy(own, bytes.data(), bytes.size());
+        return std::string_view(own, bytes.size());
+    }
+    if (bytes.size() > blockLeft_) {
+        blockNext_ = NewBuffer(kBlockSize);
+        blockLeft_ = kBlockSize;
+    }
+    char* at = blockNext_;
+    std::memcpy(at, bytes.data(), bytes.size());
+    blockNext_ += bytes.size();
+    blockLeft_ -= bytes.size();
+    return std::string_view(at, bytes.size());
+}
+
+std::unique_ptr<RegistryStore> RegistryStore::Load(const std::string& hostFile) {
+    auto store = std::make_unique<RegistryStore>();
     store->file_ = hostFile;
+    // The text is parsed in place and the values point into it, so the store keeps it.
+    auto text = std::make_unique<std::string>();
+    if (!ReadMachineFile(hostFile, kRegistryFileLimit, *text)) return store;
+    char* data = &(*text)[0];
+    const size_t size = text->size();
+    store->texts_.push_back(std::move(text));
+    store->ParseText(data, size, hostFile, false);
+    store->dirty_ = false;
     return store;
 }
 
 std::unique_ptr<RegistryStore> RegistryStore::Parse(const std::string& text,
                                                     const std::string& fileName) {
     auto store = std::make_unique<RegistryStore>();
-    Parser(*store, text, fileName, false).Run();
+    char* own = store->NewBuffer(text.size());
+    std::memcpy(own, text.data(), text.size());
+    store->ParseText(own, text.size(), fileName, false);
     store->dirty_ = false;
     return store;
 }
 
 void RegistryStore::Merge(const std::string& text, const std::string& fileName) {
-    Parser(*this, text, fileName, true).Run();
-}
-
-void RegistryStore::Save() {
-    if (!dirty_ || file_.empty()) return;
-    WriteHostFileAtomically(file_, Serialize());
-    dirty_ = false;
-}
-
-namespace {
-
-// Appends key and everything below it in tree order. A root's line appears only when the root
-// has values (regedit writes none for an empty root); with always, the first key's line appears
-// in any case.
-void AppendTree(std::string& out, const RegistryKey& top, bool always) {
-    std::vector<std::pair<const RegistryKey*, std::string>> pending;
-    pending.emplace_back(&top, top.FullName());
-    while (!pending.empty()) {
-        const RegistryKey* key = pending.back().first;
-        std::string name = std::move(pending.back().second);
-        pending.pop_back();
-        if (!key->IsRoot() || key->ValueCount() > 0 || (always && key == &top)) {
-            out += '[';
-            out += name;
-            out += "]\r\n";
-            for (size_t i = 0; i < key->ValueCount(); ++i) AppendValue(out, key->ValueAt(i));
-            out += "\r\n";
-        }
-        for (size_t i = key->SubkeyCount(); i-- > 0;)
-            pending.emplace_back(&key->SubkeyAt(i), name + '\\' + key->SubkeyAt(i).Name());
-    }
-}
-
-}  // namespace
-
-std::string RegistryStore::Serialize() const {
-    std::string out = "REGEDIT4\r\n\r\n";
-    for (int i = 0; i < kRootSlots; ++i)
-        if (roots_[i]) AppendTree(out, *roots_[i], false);
-    return out;
-}
-
-std::string RegistryStore::SerializeKey(const RegistryKey& key) const {
-    std::string out = "REGEDIT4\r\n\r\n";
-    AppendTree(out, key, true);
-    return out;
+    char* own = NewBuffer(text.size());
+    std::memcpy(own, text.data(), text.size());
+    ParseText(own, text.size(), fileName, true);
 }
 
 RegistryKey* RegistryStore::Root(HKEY predefined) const {
@@ -481,59 +267,49 @@ RegistryKey* RegistryStore::Root(HKEY predefined) const {
     for (int i = 0; i < kRootSlots; ++i)
         if (value == static_cast<uintptr_t>(static_cast<intptr_t>(
                          static_cast<int32_t>(static_cast<uint32_t>(kPredefinedBase + i)))))
-            return roots_[i].get();
+            return roots_[i];
     return nullptr;
 }
 
-RegistryKey* RegistryStore::RootNamed(const std::string& name) const {
+RegistryKey* RegistryStore::RootNamed(std::string_view name) const {
     for (int i = 0; i < kRootSlots; ++i)
-        if (kRootNames[i] && EqualsNoCase(name, kRootNames[i])) return roots_[i].get();
+        if (kRootNames[i] && SameName(name, kRootNames[i])) return roots_[i];
     return nullptr;
 }
 
-RegistryKey& RegistryStore::CreateSubkey(RegistryKey& parent, const std::string& name,
+RegistryKey& RegistryStore::CreateSubkey(RegistryKey& parent, std::string_view name,
                                          bool* created) {
-    std::string folded = Fold(name);
-    auto it = parent.subkeyIndex_.find(folded);
-    if (created) *created = it == parent.subkeyIndex_.end();
-    if (it != parent.subkeyIndex_.end()) return *it->second;
-    std::shared_ptr<RegistryKey> key(new RegistryKey(name, &parent, false));
-    parent.subkeys_.push_back(key);
-    parent.subkeyIndex_.emplace(std::move(folded), key.get());
+    const uint32_t hash = NameIndex::Hash(name);
+    const long i = parent.SubkeyPosition(name, hash);
+    if (created) *created = i < 0;
+    if (i >= 0) return *parent.subkeys_[static_cast<size_t>(i)];
+    RegistryKey* key = NewKey(Keep(name), &parent);
+    parent.AddSubkey(key, hash);
     dirty_ = true;
     return *key;
 }
 
-void RegistryStore::SetValue(RegistryKey& key, const std::string& name, DWORD type,
-                             const std::string& data) {
-    std::string folded = Fold(name);
-    auto it = key.valueIndex_.find(folded);
-    if (it != key.valueIndex_.end()) {
-        RegistryValue& v = *it->second;
+void RegistryStore::SetValue(RegistryKey& key, std::string_view name, DWORD type,
+                             std::string_view data) {
+    const uint32_t hash = NameIndex::Hash(name);
+    const long i = key.ValuePosition(name, hash);
+    if (i >= 0) {
+        RegistryValue& v = key.values_[static_cast<size_t>(i)];
         if (v.type == type && v.data == data) return;
         v.type = type;
-        v.data = data;
+        v.data = Keep(data);
     } else {
-        auto v = std::make_unique<RegistryValue>();
-        v->name = name;
-        v->type = type;
-        v->data = data;
-        key.valueIndex_.emplace(std::move(folded), v.get());
-        key.values_.push_back(std::move(v));
+        key.AddValue(RegistryValue{Keep(name), Keep(data), type}, hash);
     }
     dirty_ = true;
 }
 
-bool RegistryStore::DeleteValue(RegistryKey& key, const std::string& name) {
-    auto it = key.valueIndex_.find(Fold(name));
-    if (it == key.valueIndex_.end()) return false;
-    const RegistryValue* value = it->second;
-    key.valueIndex_.erase(it);
-    for (auto v = key.values_.begin(); v != key.values_.end(); ++v)
-        if (v->get() == value) {
-            key.values_.erase(v);
-            break;
-        }
+bool RegistryStore::DeleteValue(RegistryKey& key, std::string_view name) {
+    const uint32_t hash = NameIndex::Hash(name);
+    const long i = key.ValuePosition(name, hash);
+    if (i < 0) return false;
+    if (key.valueIndex_) key.valueIndex_->Erase(hash, static_cast<uint32_t>(i));
+    key.values_.erase(key.values_.begin() + i);
     dirty_ = true;
     return true;
 }
@@ -541,26 +317,24 @@ bool RegistryStore::DeleteValue(RegistryKey& key, const std::string& name) {
 void RegistryStore::DeleteKey(RegistryKey& key) {
     RegistryKey* parent = key.parent_;
     if (key.isRoot_ || !parent) return;
-    std::vector<std::shared_ptr<RegistryKey>> pending;
-    for (auto it = parent->subkeys_.begin(); it != parent->subkeys_.end(); ++it)
-        if (it->get() == &key) {
-            pending.push_back(std::move(*it));
-            parent->subkeys_.erase(it);
-            break;
-        }
-    parent->subkeyIndex_.erase(Fold(key.name_));
-    // Mark the whole subtree and take it apart; keys that handles still hold stay alive,
-    // empty and deleted.
+    const uint32_t hash = NameIndex::Hash(key.name_);
+    const long i = parent->SubkeyPosition(key.name_, hash);
+    if (i >= 0) {
+        if (parent->subkeyIndex_) parent->subkeyIndex_->Erase(hash, static_cast<uint32_t>(i));
+        parent->subkeys_.erase(parent->subkeys_.begin() + i);
+    }
+    // Mark the whole subtree deleted and let go of its lists; handles keep reaching the keys.
+    std::vector<RegistryKey*> pending{&key};
     while (!pending.empty()) {
-        std::shared_ptr<RegistryKey> k = std::move(pending.back());
+        RegistryKey* k = pending.back();
         pending.pop_back();
         k->deleted_ = true;
         k->parent_ = nullptr;
-        for (auto& sub : k->subkeys_) pending.push_back(std::move(sub));
-        k->subkeys_.clear();
-        k->subkeyIndex_.clear();
-        k->values_.clear();
-        k->valueIndex_.clear();
+        pending.insert(pending.end(), k->subkeys_.begin(), k->subkeys_.end());
+        std::vector<RegistryKey*>().swap(k->subkeys_);
+        std::vector<RegistryValue>().swap(k->values_);
+        k->subkeyIndex_.reset();
+        k->valueIndex_.reset();
     }
     dirty_ = true;
 }
@@ -571,14 +345,14 @@ HKEY RegistryStore::OpenHandle(RegistryKey& key) {
         value = nextHandle;
         nextHandle = nextHandle >= kLastHandle ? kFirstHandle : nextHandle + 4;
     } while (handles_.count(value));
-    handles_.emplace(value, key.shared_from_this());
+    handles_.emplace(value, &key);
     return reinterpret_cast<HKEY>(value);
 }
 
 RegistryKey* RegistryStore::KeyOfHandle(HKEY handle) const {
     if (RegistryKey* root = Root(handle)) return root;
     auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
-    return it == handles_.end() ? nullptr : it->second.get();
+    return it == handles_.end() ? nullptr : it->second;
 }
 
 bool RegistryStore::CloseHandle(HKEY handle) {

@@ -1,6 +1,11 @@
 // The machine's registry, loaded from and saved to registry.reg in the REGEDIT4 text format:
 // six independent trees (one per predefined root), the handle table of the open keys, and the
 // changes that the registry functions make. The text format is described in registry_store.cpp.
+//
+// Built for registries of millions of keys: the file is read into one buffer and parsed in
+// place, so names and data of loaded values are views into that buffer; keys live in a pool
+// owned by the store; a key finds its subkeys and values through a hash index once it has
+// more than a few. Names and data set later are copied into the store's own blocks.
 #ifndef HOSTWIN_REGISTRY_STORE_H
 #define HOSTWIN_REGISTRY_STORE_H
 
@@ -9,31 +14,60 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 namespace hostwin {
 
 struct RegistryValue {
-    std::string name;  // "" is the key's default value (@ in the file)
+    std::string_view name;  // "" is the key's default value (@ in the file)
+    std::string_view data;  // the bytes exactly as stored
     DWORD type = REG_NONE;
-    std::string data;  // the bytes exactly as stored
 };
 
 // The value as one line of registry text without line end: "name"="text", @=dword:00000001,
 // "name"=hex:01,02 (byte lists unwrapped).
 std::string ValueLine(const RegistryValue& value);
 
-// One key. Subkeys and values keep their order (file order, new ones last) and the case of
-// their names; lookups by name ignore ASCII case. A key lives as long as its parent or an open
-// handle holds it: a deleted key that is still open survives, detached and marked deleted.
-class RegistryKey : public std::enable_shared_from_this<RegistryKey> {
+// Positions of names in a list (subkeys or values), found by ASCII-case-folded name: open
+// addressing over (hash, position) pairs.
+class NameIndex {
 public:
-    ~RegistryKey();
+    static uint32_t Hash(std::string_view name);
+    // The position whose name (by nameAt) equals name without regard to case, or -1.
+    template <class NameAt>
+    long Find(std::string_view name, uint32_t hash, NameAt nameAt) const;
+    void Insert(uint32_t hash, uint32_t position);
+    // Removes position (whose name hashes to hash); positions above it move down by one.
+    void Erase(uint32_t hash, uint32_t position);
+
+private:
+    struct Slot {
+        uint32_t hash;
+        uint32_t position;  // kEmpty when free
+    };
+    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+    void Grow();
+    struct FreeSlots {
+        void operator()(Slot* slots) const;
+    };
+    std::unique_ptr<Slot[], FreeSlots> slots_;
+    size_t capacity_ = 0;  // a power of two
+    size_t count_ = 0;
+};
+
+// One key. Subkeys and values keep their order (file order, new ones last) and the case of
+// their names; lookups by name ignore ASCII case. Keys live as long as the store: a deleted
+// key that is still open stays reachable through its handle, detached and marked deleted.
+class RegistryKey {
+public:
+    RegistryKey(std::string_view name, RegistryKey* parent, bool isRoot)
+        : name_(name), parent_(parent), isRoot_(isRoot) {}
     RegistryKey(const RegistryKey&) = delete;
     RegistryKey& operator=(const RegistryKey&) = delete;
 
-    const std::string& Name() const { return name_; }
+    std::string_view Name() const { return name_; }
     // The key above; null for a root and for a deleted key.
     RegistryKey* Parent() const { return parent_; }
     bool IsRoot() const { return isRoot_; }
@@ -43,24 +77,30 @@ public:
 
     size_t SubkeyCount() const { return subkeys_.size(); }
     RegistryKey& SubkeyAt(size_t index) const { return *subkeys_[index]; }
-    RegistryKey* FindSubkey(const std::string& name) const;
+    RegistryKey* FindSubkey(std::string_view name) const;
 
     size_t ValueCount() const { return values_.size(); }
-    const RegistryValue& ValueAt(size_t index) const { return *values_[index]; }
-    const RegistryValue* FindValue(const std::string& name) const;
+    const RegistryValue& ValueAt(size_t index) const { return values_[index]; }
+    const RegistryValue* FindValue(std::string_view name) const;
 
 private:
     friend class RegistryStore;
-    RegistryKey(std::string name, RegistryKey* parent, bool isRoot);
+    friend class RegistryParser;
+    RegistryKey() = default;  // for the store's pool blocks
+    long SubkeyPosition(std::string_view name, uint32_t hash) const;
+    long ValuePosition(std::string_view name, uint32_t hash) const;
+    void AddSubkey(RegistryKey* key, uint32_t hash);
+    void AddValue(const RegistryValue& value, uint32_t hash);
 
-    std::string name_;
-    RegistryKey* parent_;
-    bool isRoot_;
+    std::string_view name_;
+    RegistryKey* parent_ = nullptr;
+    bool isRoot_ = false;
     bool deleted_ = false;
-    std::vector<std::shared_ptr<RegistryKey>> subkeys_;
-    std::unordered_map<std::string, RegistryKey*> subkeyIndex_;  // by case-folded name
-    std::vector<std::unique_ptr<RegistryValue>> values_;
-    std::unordered_map<std::string, RegistryValue*> valueIndex_;  // by case-folded name
+    std::vector<RegistryKey*> subkeys_;
+    std::vector<RegistryValue> values_;
+    // Built once a list is longer than kIndexFrom; kept up to date from then on.
+    mutable std::unique_ptr<NameIndex> subkeyIndex_;
+    mutable std::unique_ptr<NameIndex> valueIndex_;
 };
 
 class RegistryStore {
@@ -95,17 +135,17 @@ public:
     // HKEY_PERFORMANCE_DATA and anything else.
     RegistryKey* Root(HKEY predefined) const;
     // The root named HKEY_LOCAL_MACHINE etc. (ASCII case ignored); null when none is.
-    RegistryKey* RootNamed(const std::string& name) const;
+    RegistryKey* RootNamed(std::string_view name) const;
 
     // The subkey name of parent (one level: not empty, no backslash), created last when
     // missing; *created tells which.
-    RegistryKey& CreateSubkey(RegistryKey& parent, const std::string& name,
+    RegistryKey& CreateSubkey(RegistryKey& parent, std::string_view name,
                               bool* created = nullptr);
     // Creates the value last, or replaces type and data of the value with that name (which
     // keeps its place and the case of its name).
-    void SetValue(RegistryKey& key, const std::string& name, DWORD type, const std::string& data);
+    void SetValue(RegistryKey& key, std::string_view name, DWORD type, std::string_view data);
     // False when the key has no value of that name.
-    bool DeleteValue(RegistryKey& key, const std::string& name);
+    bool DeleteValue(RegistryKey& key, std::string_view name);
     // Removes a key that is not a root, with every key and value below it. Keys below it that
     // are open stay reachable through their handles, marked deleted.
     void DeleteKey(RegistryKey& key);
@@ -119,12 +159,29 @@ public:
     size_t OpenHandleCount() const { return handles_.size(); }
 
 private:
+    friend class RegistryParser;
     static constexpr int kRootSlots = 7;  // HKEY value - 0x80000000; slot 4 holds no tree
+
+    RegistryKey* NewKey(std::string_view name, RegistryKey* parent);
+    // Copies bytes into the store's own blocks; the view stays valid as long as the store.
+    std::string_view Keep(std::string_view bytes);
+    // A buffer of size bytes (and a zero after them) that lives as long as the store.
+    char* NewBuffer(size_t size);
+    void ParseText(char* text, size_t size, const std::string& fileName, bool merge);
 
     std::string file_;
     bool dirty_ = false;
-    std::shared_ptr<RegistryKey> roots_[kRootSlots];
-    std::unordered_map<uintptr_t, std::shared_ptr<RegistryKey>> handles_;
+    RegistryKey* roots_[kRootSlots] = {};
+    // Every key, in blocks that never move: keys made one after another (as loading makes
+    // them, in file order) lie one after another in memory, so walking them streams.
+    static constexpr size_t kKeysPerBlock = 4096;
+    std::vector<std::unique_ptr<RegistryKey[]>> keyBlocks_;
+    size_t keysInLastBlock_ = kKeysPerBlock;
+    std::vector<std::unique_ptr<std::string>> texts_;  // the texts read, parsed in place
+    std::vector<std::unique_ptr<char[]>> buffers_;     // copied texts and kept bytes
+    size_t blockLeft_ = 0;                             // free bytes at the end of the last block
+    char* blockNext_ = nullptr;
+    std::unordered_map<uintptr_t, RegistryKey*> handles_;
 };
 
 }  // namespace hostwin

@@ -58,7 +58,7 @@ void CompareValues(const RegistryKey& a, const RegistryKey& b, MachineDiff& diff
             ++diff.valuesKept;
             continue;
         }
-        RegistryChange c{vb ? Change::kChanged : Change::kRemoved, std::string(), true, va.name};
+        RegistryChange c(vb ? Change::kChanged : Change::kRemoved, std::string(), true, std::string(va.name));
         c.before = hostwin::ValueLine(va);
         if (vb) c.after = hostwin::ValueLine(*vb);
         changes.push_back(std::move(c));
@@ -66,7 +66,7 @@ void CompareValues(const RegistryKey& a, const RegistryKey& b, MachineDiff& diff
     for (size_t i = 0; i < b.ValueCount(); ++i) {
         const RegistryValue& vb = b.ValueAt(i);
         if (a.FindValue(vb.name)) continue;
-        RegistryChange c{Change::kAdded, std::string(), true, vb.name};
+        RegistryChange c(Change::kAdded, std::string(), true, std::string(vb.name));
         c.after = hostwin::ValueLine(vb);
         changes.push_back(std::move(c));
     }

@@ -24,11 +24,11 @@ void DumpKey(const RegistryKey& key, const std::string& name, std::string& out) 
     out += "[" + name + "]\n";
     for (size_t i = 0; i < key.ValueCount(); ++i) {
         const hostwin::RegistryValue& v = key.ValueAt(i);
-        out += "<" + v.name + "> " + std::to_string(v.type) + " " + std::to_string(v.data.size()) +
-               ":" + v.data + "\n";
+        out += "<" + std::string(v.name) + "> " + std::to_string(v.type) + " " +
+               std::to_string(v.data.size()) + ":" + std::string(v.data) + "\n";
     }
     for (size_t i = 0; i < key.SubkeyCount(); ++i)
-        DumpKey(key.SubkeyAt(i), name + "\\" + key.SubkeyAt(i).Name(), out);
+        DumpKey(key.SubkeyAt(i), name + "\\" + std::string(key.SubkeyAt(i).Name()), out);
 }
 
 std::string Dump(const RegistryStore& store) {
@@ -191,4 +191,98 @@ TEST(RegistryStoreTest, DeepTreesAreFreedWithoutRecursion) {
     s->DeleteKey(*s->RootNamed(kHklm)->FindSubkey("a"));
     EXPECT_EQ(s->RootNamed(kHklm)->SubkeyCount(), 1u);
     s.reset();  // frees the other chain
+}
+
+// Keys with hundreds of subkeys and values are searched through an index: order, lookups
+// without regard to case, deletions from the middle and a key listed twice must all agree
+// with the plain lists.
+TEST(RegistryStoreTest, LongListsKeepOrderAndLookupsThroughDeletions) {
+    std::string text = "REGEDIT4\n";
+    auto name = [](const char* kind, int i) { return std::string(kind) + std::to_string(i); };
+    for (int half = 0; half < 2; ++half) {  // the key twice, values spread over both
+        text += "[HKEY_LOCAL_MACHINE\\Big]\n";
+        for (int i = half; i < 300; i += 2) text += "\"" + name("Value", i) + "\"=dword:1\n";
+        for (int i = half; i < 300; i += 2) text += "[HKEY_LOCAL_MACHINE\\Big\\" + name("Key", i) + "]\n";
+    }
+    text += "[HKEY_LOCAL_MACHINE\\Big]\n\"VALUE7\"=dword:2\n";  // replaces Value7 in place
+    auto s = RegistryStore::Parse(text, "registry.reg");
+    RegistryKey& big = *s->RootNamed(kHklm)->FindSubkey("big");
+    ASSERT_EQ(big.SubkeyCount(), 300u);
+    ASSERT_EQ(big.ValueCount(), 300u);
+    EXPECT_EQ(std::string(big.ValueAt(153).name), "Value7");  // file order: 0, 2, ... 298, 1, 3
+    EXPECT_EQ(big.FindValue("value7")->data, std::string_view("\2\0\0\0", 4));
+
+    for (int i = 0; i < 300; i += 3) {
+        s->DeleteKey(*big.FindSubkey(name("KEY", i)));
+        EXPECT_TRUE(s->DeleteValue(big, name("VALUE", i)));
+    }
+    s->CreateSubkey(big, "Key0");
+    for (int i = 0; i < 300; ++i) {
+        SCOPED_TRACE(i);
+        const bool kept = i % 3 != 0;
+        ASSERT_EQ(big.FindSubkey(name("kEY", i)) != nullptr, kept || i == 0);
+        ASSERT_EQ(big.FindValue(name("vALUE", i)) != nullptr, kept);
+        if (kept) {
+            EXPECT_EQ(std::string(big.FindValue(name("Value", i))->name), name("Value", i));
+        }
+    }
+    EXPECT_EQ(std::string(big.SubkeyAt(big.SubkeyCount() - 1).Name()), "Key0");
+    std::string order;
+    for (size_t i = 0; i < 6; ++i) order += std::string(big.SubkeyAt(i).Name()) + " ";
+    EXPECT_EQ(order, "Key2 Key4 Key8 Key10 Key14 Key16 ");
+    EXPECT_EQ(Dump(*RegistryStore::Parse(s->Serialize(), "registry.reg")), Dump(*s));
+}
+
+// hostwin import: regedit's deletion lines apply to the registry; registry.reg itself never
+// holds them.
+TEST(RegistryStoreTest, MergeTakesRegeditDeletions) {
+    const char base[] =
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\B\\Deep]\n\"v\"=\"1\"\n"
+        "[HKEY_LOCAL_MACHINE\\A\\C]\n\"w\"=\"2\"\n\"x\"=\"3\"\n";
+    auto s = RegistryStore::Parse(base, "registry.reg");
+    s->Merge("REGEDIT4\r\n[-HKEY_LOCAL_MACHINE\\A\\B]\r\n[-HKEY_LOCAL_MACHINE\\No\\Such]\r\n"
+             "[hkey_local_machine\\a\\c]\r\n\"w\"=-\r\n\"gone\"=-\r\n\"X\"=\"new\"\r\n"
+             "\"y\"=dword:1\r\n",
+             "change.reg");
+    EXPECT_TRUE(s->HasChanges());
+    EXPECT_EQ(s->SerializeKey(*s->RootNamed(kHklm)->FindSubkey("A")),
+              "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\r\n[HKEY_LOCAL_MACHINE\\A\\C]\r\n"
+              "\"x\"=\"new\"\r\n\"y\"=dword:00000001\r\n\r\n");
+
+    const struct { const char* text; int line; const char* what; } refused[] = {
+        {"REGEDIT4\n[-HKEY_LOCAL_MACHINE]\n", 2, "a root key cannot be deleted"},
+        {"REGEDIT4\n[-HKEY_LOCAL_MACHINE\\A]\n\"v\"=\"1\"\n", 3, "after a [-key] deletion"},
+        {"REGEDIT4\n[-HKEY_NOWHERE\\A]\n", 2, "unknown root key"},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.text);
+        try {
+            s->Merge(c.text, "change.reg");
+            ADD_FAILURE() << "accepted";
+        } catch (const MachineError& e) {
+            EXPECT_NE(std::string(e.what()).find("change.reg line " + std::to_string(c.line)),
+                      std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.what), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_THROW(RegistryStore::Parse("REGEDIT4\n[-HKEY_LOCAL_MACHINE\\A]\n", "registry.reg"),
+                 MachineError);
+}
+
+// A registry larger than the save's write buffer is written whole and reads back the same.
+TEST(RegistryStoreTest, SavesRegistriesLargerThanItsWriteBuffer) {
+    ScratchMachine m(std::map<std::string, std::string>(), false);
+    std::string text = "REGEDIT4\r\n\r\n";
+    for (int i = 0; i < 70000; ++i)
+        text += "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_" + std::to_string(i) +
+                "]\r\n\"DeviceDesc\"=\"Device " + std::to_string(i) +
+                "\"\r\n\"Options\"=hex:01,02\r\n\r\n";
+    m.Write("registry.reg", text);
+    auto s = RegistryStore::Load(m.Path("registry.reg"));
+    s->SetValue(*s->RootNamed(kHklm), "Changed", REG_DWORD, std::string("\1\0\0\0", 4));
+    s->Save();
+    const std::string saved = m.Read("registry.reg");
+    EXPECT_GT(saved.size(), 5u << 20);
+    EXPECT_EQ(saved, s->Serialize());
+    EXPECT_EQ(Dump(*RegistryStore::Load(m.Path("registry.reg"))), Dump(*s));
 }
