@@ -98,6 +98,7 @@ TEST(RootKeyNames, NamesPredefinedRootsAndCopiesBounded) {
     EXPECT_EQ(10, cleaner.GetRootKeyName(HKEY_USERS, small, 5));
     EXPECT_EQ(0, std::memcmp(small, "HKEY_###", 8));  // five characters, no zero, nothing more
     EXPECT_EQ(0, cleaner.GetRootKeyName(HKEY_LOCAL_MACHINE, nullptr, 0));
+    EXPECT_EQ(18, cleaner.GetRootKeyName(HKEY_LOCAL_MACHINE, nullptr, MAX_PATH));  // nothing copied
 }
 
 TEST(CleanerLife, TakesTheWindowsDirectoryOfTheMachine) {

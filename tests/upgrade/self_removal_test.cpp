@@ -93,7 +93,9 @@ TEST_F(SelfRemovalTest, AfterTheProgramTheBatchRemovesProgramFolderAndItself) {
 // Where the batch could not be written or could never finish, nothing is started, no batch
 // is left and the program keeps its attributes.
 TEST_F(SelfRemovalTest, NothingStartsWhereTheBatchCouldNeverFinishOrNotBeWritten) {
+    const std::string longFolder = "c/" + std::string(250, 'L');  // a path of 260 characters or more
     const struct { const char* program; const char* current; DWORD attributes; } cases[] = {
+        {longFolder.c_str(), "c/TEMP", 0},
         {"c/TEMP", "d/PELLAM", FILE_ATTRIBUTE_READONLY},  // the batch's root on the CD
         {"d/PELLAM", "c/TEMP", 0},                        // a program on a CD
         {"a/PELLAM", "c/TEMP", 0},                        // or on a write-protected disk
@@ -106,6 +108,8 @@ TEST_F(SelfRemovalTest, NothingStartsWhereTheBatchCouldNeverFinishOrNotBeWritten
                                {"d/PELLAM/x", ""},
                                {"a/PELLAM/x", ""}};
         InstallProgram(machine, c.program, c.current);
+        // The path cut to 259 characters names another file, which must not become the target.
+        if (c.program == longFolder) machine.Write(longFolder + "/UPGRA", "another file");
         const std::string program =
             std::string(1, c.program[0]) + ":" + (c.program + 1) + "/UPGRADE.EXE";
         if (c.attributes) {

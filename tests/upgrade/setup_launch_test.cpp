@@ -44,7 +44,7 @@ TEST_F(SetupLaunchTest, WithoutARunnableSetupProgramNothingRunsAndNothingWaits) 
 TEST_F(SetupLaunchTest, ASetupProgramThatOutlivesTheWaitIsLeftRunningWithoutThePause) {
     // As shipped: 1000 units of 100 ms.
     EXPECT_EQ(1000, SetupWaitLimit);
-    EXPECT_EQ(100000u, ShippedSetupWait());
+    EXPECT_EQ(100000u, Initial().wait);
     ScratchMachine machine{{"c/WINDOWS/br10setp.exe", "#!/bin/sh\nsleep 3; echo finished > LOG\n"},
                            {"c/PKG/br10setp.exe", "new setup"}};
     ASSERT_EQ(0, ::chmod(machine.Path("c/WINDOWS/br10setp.exe").c_str(), 0755));

@@ -24,10 +24,19 @@
 
 class UpgradeTest : public ::testing::Test {
 protected:
-    // The setup program's wait as the program ships it, read before any test shortens it.
-    static DWORD ShippedSetupWait() {
-        static const DWORD shipped = SetupWaitMilliseconds;
-        return shipped;
+    // The process-wide state as the program starts with it, read before any test changes it.
+    struct State {
+        bool cleanup;
+        std::string windir, setup, root;
+        LONG error;
+        HANDLE device;
+        DWORD word, bytes, wait;
+    };
+    static const State& Initial() {
+        static const State initial{CleanupMode,        WindowsDir,   SetupProgramPath,
+                                   FixedDriveRoot,     LastHandshakeError, DeviceHandle,
+                                   DriverWord,         BytesReturned, SetupWaitMilliseconds};
+        return initial;
     }
     void SetUp() override {
         char buffer[PATH_MAX];
@@ -42,15 +51,17 @@ protected:
         hostwin::SetProgram("program", "");
         EXPECT_EQ(0, ::chdir(savedDirectory_.c_str()));
     }
-    // The process-wide state as the program starts with it.
     static void ResetState() {
-        CleanupMode = false;
-        WindowsDir[0] = SetupProgramPath[0] = '\0';
-        strcpy(FixedDriveRoot, "c:\\");
-        LastHandshakeError = 0;
-        DeviceHandle = INVALID_HANDLE_VALUE;
-        DriverWord = BytesReturned = 0;
-        SetupWaitMilliseconds = ShippedSetupWait();
+        const State& s = Initial();
+        CleanupMode = s.cleanup;
+        strcpy(WindowsDir, s.windir.c_str());
+        strcpy(SetupProgramPath, s.setup.c_str());
+        strcpy(FixedDriveRoot, s.root.c_str());
+        LastHandshakeError = s.error;
+        DeviceHandle = s.device;
+        DriverWord = s.word;
+        BytesReturned = s.bytes;
+        SetupWaitMilliseconds = s.wait;
     }
     static void EnterFolder(const ScratchMachine& machine, const std::string& relative) {
         ASSERT_EQ(0, ::chdir(machine.Path(relative).c_str())) << relative;

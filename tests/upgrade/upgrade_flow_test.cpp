@@ -10,6 +10,14 @@ namespace {
 using FlowTest = UpgradeTest;
 
 TEST_F(FlowTest, CleanupIsTheFirstSevenCharactersAfterTheLastQuote) {
+    // The state the program starts from.
+    const State& s = Initial();
+    EXPECT_FALSE(s.cleanup);
+    EXPECT_EQ("", s.windir + s.setup);
+    EXPECT_EQ("c:\\", s.root);
+    EXPECT_EQ(0, s.error);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, s.device);
+    EXPECT_EQ(0u, s.word + s.bytes);
     const std::pair<const char*, bool> cases[] = {
         {"\"C:\\UPGRADE.EXE\" Cleanup", true},  {"\"C:\\UPGRADE.EXE\" cLeAnUp", true},
         {"\"C:\\UPGRADE.EXE\" Cleanupnow", true}, {"\"C:\\UPGRADE.EXE\" Cleanu", false},
