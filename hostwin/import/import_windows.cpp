@@ -259,6 +259,8 @@ void PlanTree(SourceDrive& drive, const std::string& sourceRoot, const std::stri
 
 // Makes the machine folder and removes what it made when anything fails before Commit.
 class MachineFolderWriter {
+    static constexpr const char* kStaging = ".import-staging";
+
 public:
     explicit MachineFolderWriter(const std::string& folder) : folder_(folder) {
         struct stat st;
@@ -283,6 +285,14 @@ public:
 
     ~MachineFolderWriter() {
         if (committed_) return;
+        // Whatever a failed copy left in the staging folder (plain files only ever arrive there).
+        const std::string staging = folder_ + "/" + kStaging;
+        if (DIR* d = ::opendir(staging.c_str())) {
+            while (dirent* e = ::readdir(d))
+                if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                    ::unlinkat(::dirfd(d), e->d_name, 0);
+            ::closedir(d);
+        }
         for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
             const std::string path = folder_ + "/" + *it;
             if (::unlink(path.c_str()) != 0) ::rmdir(path.c_str());
@@ -329,6 +339,40 @@ public:
         if (::close(fd) != 0)
             throw ImportError(folder_ + "/" + relative + ": cannot be written: " +
                               std::strerror(errno));
+    }
+
+    // An empty folder inside the machine folder that files are copied into first.
+    std::string MakeStaging() {
+        MakeDirectory(kStaging);
+        return folder_ + "/" + kStaging;
+    }
+
+    // Moves a staged file to its place (never over anything); it must be a plain file.
+    void MoveIn(const std::string& staged, const std::string& relative) {
+        struct stat st;
+        if (::lstat(staged.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            throw ImportError(staged + ": the copy is missing or not a plain file");
+        const std::string target = folder_ + "/" + relative;
+        if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0)
+            throw ImportError(target + ": cannot be written: " + std::strerror(errno));
+        made_.push_back(relative);
+    }
+
+    // Nothing but the expected files may arrive in the staging folder.
+    void CheckStagingEmpty() {
+        const std::string path = folder_ + "/" + kStaging;
+        DIR* d = ::opendir(path.c_str());
+        if (!d) throw ImportError(path + ": cannot be read");
+        std::string stray;
+        while (dirent* e = ::readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                stray = e->d_name;
+        ::closedir(d);
+        if (!stray.empty()) throw ImportError("unexpected file \"" + stray + "\" from the source");
+    }
+
+    void RemoveStaging() {
+        if (::rmdir((folder_ + "/" + kStaging).c_str()) == 0) made_.pop_back();
     }
 
     void Commit() { committed_ = true; }
@@ -546,22 +590,26 @@ ImportSummary ImportWindows(const ImportOptions& options) {
         for (size_t at = top.find('/', 2); at != std::string::npos; at = top.find('/', at + 1))
             writer.MakeDirectory(top.substr(0, at));
     }
+    // Folders first; then the files of each folder, copied into a staging folder in DIR and
+    // moved into place under their checked names.
+    std::vector<std::pair<std::string, std::vector<const PlannedEntry*>>> filesByFolder;
     for (const PlannedEntry& p : plan) {
         if (p.isDirectory) {
             writer.MakeDirectory(p.hostRelative);
             if (&p != &plan.front()) ++summary.directories;
         } else {
-            const int fd = writer.CreateFile(p.hostRelative);
-            try {
-                drive->CopyTo(p.sourcePath, fd);
-            } catch (...) {
-                ::close(fd);
-                throw;
+            const std::string folder = p.hostRelative.substr(0, p.hostRelative.rfind('/'));
+            if (filesByFolder.empty() || filesByFolder.back().first != folder) {
+                bool found = false;
+                for (auto& f : filesByFolder)
+                    if (f.first == folder) {
+                        f.second.push_back(&p);
+                        found = true;
+                    }
+                if (!found) filesByFolder.push_back({folder, {&p}});
+            } else {
+                filesByFolder.back().second.push_back(&p);
             }
-            if (::close(fd) != 0)
-                throw ImportError(options.machineFolder + "/" + p.hostRelative +
-                                  ": cannot be written: " + std::strerror(errno));
-            ++summary.files;
         }
         if (!p.alias.empty()) shortNames += p.alias + "\t" + p.windowsPath + "\n";
         if (p.attributes) {
@@ -570,6 +618,20 @@ ImportSummary ImportWindows(const ImportOptions& options) {
             attributes += std::string(hex) + "\t" + p.windowsPath + "\n";
         }
     }
+    const std::string staging = writer.MakeStaging();
+    for (const auto& folder : filesByFolder) {
+        std::vector<std::string> sources;
+        for (const PlannedEntry* p : folder.second) sources.push_back(p->sourcePath);
+        drive->CopyBatch(sources, staging);
+        for (const PlannedEntry* p : folder.second) {
+            const size_t slash = p->sourcePath.rfind('/');
+            writer.MoveIn(staging + "/" + p->sourcePath.substr(slash == std::string::npos ? 0 : slash + 1),
+                          p->hostRelative);
+            ++summary.files;
+        }
+        writer.CheckStagingEmpty();
+    }
+    writer.RemoveStaging();
     if (!attributes.empty()) writer.WriteText("attributes.txt", attributes);
     if (!shortNames.empty()) writer.WriteText("shortnames.txt", shortNames);
     writer.WriteText("machine.ini",

@@ -49,6 +49,17 @@ void WriteAll(int fd, const char* data, size_t size) {
     }
 }
 
+// A path on the drive as mtools takes it: mtools reads [ ] as a wildcard class (and * ?,
+// which no checked name holds), so they are escaped to name exactly one file.
+std::string MtoolsPath(const std::string& path) {
+    std::string out = "::/";
+    for (char c : path) {
+        if (c == '[' || c == ']' || c == '*' || c == '?' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
 // ---- A host folder ---------------------------------------------------------------------------
 
 class FolderDrive : public SourceDrive {
@@ -234,7 +245,7 @@ public:
     }
 
     std::vector<SourceEntry> List(const std::string& dir, bool recursive) override {
-        const std::string target = "::/" + dir;
+        const std::string target = MtoolsPath(dir);
         std::vector<std::string> args = {"mdir", "-i", spec_, "-a", "-b"};
         if (recursive) args.push_back("-/");
         args.push_back(target);
@@ -253,7 +264,7 @@ public:
             aliases = Aliases(target);
         }
         // Bare lines are full paths, directories ending in '/'.
-        const std::string prefix = dir.empty() ? "::/" : target + "/";
+        const std::string prefix = dir.empty() ? "::/" : "::/" + dir + "/";
         std::vector<SourceEntry> out;
         size_t start = 0;
         while (start < listing.size()) {
@@ -263,7 +274,7 @@ public:
             start = end + 1;
             if (line.empty()) continue;
             if (line.compare(0, prefix.size(), prefix) != 0)
-                throw ImportError(Describe() + ": unexpected name in the listing of " + target +
+                throw ImportError(Describe() + ": unexpected name in the listing of ::/" + dir +
                                   ": \"" + line + "\"");
             SourceEntry entry;
             entry.isDirectory = line.back() == '/';
@@ -283,7 +294,20 @@ public:
     }
 
     void CopyTo(const std::string& path, int fd) override {
-        MtoolsRun::Run({"mtype", "-i", spec_, "::/" + path}, fd, Describe() + ": " + path);
+        MtoolsRun::Run({"mtype", "-i", spec_, MtoolsPath(path)}, fd, Describe() + ": " + path);
+    }
+
+    // One mcopy for many files of a folder, with their modification times: far faster than a
+    // process for each file.
+    void CopyBatch(const std::vector<std::string>& paths, const std::string& stagingDir) override {
+        constexpr size_t kPerRun = 256;
+        for (size_t first = 0; first < paths.size(); first += kPerRun) {
+            std::vector<std::string> args = {"mcopy", "-i", spec_, "-n", "-m", "-Q"};
+            for (size_t i = first; i < paths.size() && i < first + kPerRun; ++i)
+                args.push_back(MtoolsPath(paths[i]));
+            args.push_back(stagingDir + "/");
+            MtoolsRun::Run(args, -1, Describe() + ": copying files of " + paths[first]);
+        }
     }
 
 private:
@@ -348,6 +372,25 @@ private:
 };
 
 }  // namespace
+
+void SourceDrive::CopyBatch(const std::vector<std::string>& paths, const std::string& stagingDir) {
+    for (const std::string& path : paths) {
+        const size_t slash = path.rfind('/');
+        const std::string target =
+            stagingDir + "/" + (slash == std::string::npos ? path : path.substr(slash + 1));
+        const int fd =
+            ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0) throw ImportError(target + ": cannot be written: " + std::strerror(errno));
+        try {
+            CopyTo(path, fd);
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
+        if (::close(fd) != 0)
+            throw ImportError(target + ": cannot be written: " + std::strerror(errno));
+    }
+}
 
 bool SourceDrive::Find(const std::string& dir, const std::string& name, SourceEntry& found) {
     for (const SourceEntry& e : List(dir, false)) {

@@ -34,6 +34,9 @@ public:
     virtual std::vector<SourceEntry> List(const std::string& dir, bool recursive) = 0;
     // Writes the file's bytes to the open host file descriptor fd. Throws ImportError.
     virtual void CopyTo(const std::string& path, int fd) = 0;
+    // Copies files into the empty host folder stagingDir, each under its last name as List
+    // spells it. The default copies them one by one through CopyTo.
+    virtual void CopyBatch(const std::vector<std::string>& paths, const std::string& stagingDir);
 
     // The entry of dir named name without regard to ASCII case; false when none is.
     bool Find(const std::string& dir, const std::string& name, SourceEntry& found);

@@ -290,8 +290,15 @@ TEST_F(ImportTest, DiskImages) {
     for (const char* name : {"br10codec2.info", "br10codec.info"})
         Shell("mcopy -i '" + single + "' '" + source_ + "/MSDOS.SYS' ::/WINDOWS/INF/" + name +
               " && mattrib -i '" + single + "' -a ::/WINDOWS/INF/" + name);
+    // mtools reads [1] as a wildcard; the import still takes exactly the file of that name.
+    WriteFile(base_ + "/one.txt", "one");
+    Shell("mcopy -i '" + single + "' '" + base_ + "/one.txt' '::/WINDOWS/Setup[1].log'");
+    Shell("mcopy -i '" + single + "' '" + source_ + "/MSDOS.SYS' ::/WINDOWS/Setup1.log");
+    Shell("mattrib -i '" + single + "' -a ::/WINDOWS/Setup*");
     ImportWindows(Options(single));
     ExpectSampleMachine(kSampleAttributes);
+    EXPECT_EQ(ReadFile(machine_ + "/c/WINDOWS/Setup[1].log"), "one");
+    EXPECT_EQ(ReadFile(machine_ + "/c/WINDOWS/Setup1.log"), kMsdosSys);
     // The file system's short names are kept; 8.3 names need none.
     std::istringstream lines(ReadFile(machine_ + "/shortnames.txt"));
     std::map<std::string, std::string> aliases;
@@ -301,6 +308,7 @@ TEST_F(ImportTest, DiskImages) {
                            {"C:\\WINDOWS\\INF\\br10codec2.info", "BR10CO~1.INF"},
                            {"C:\\WINDOWS\\INF\\br10codec.info", "BR10CO~2.INF"},
                            {"C:\\WINDOWS\\INF\\OTHER\\Pellam Audio.inf", "PELLAM~1.INF"},
+                           {"C:\\WINDOWS\\Setup[1].log", "SETUP_~1.LOG"},
                        }));
 }
 
