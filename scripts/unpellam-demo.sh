@@ -2,6 +2,7 @@
 # Runs unpellam on a scratch copy of the sample Windows 98 machine and shows what it removed
 # and what stayed: hostwin preview samples/win98-machine -- unpellam [keywords...]
 #   scripts/unpellam-demo.sh [keywords...]      e.g. scripts/unpellam-demo.sh tunelink10
+# Without keywords it runs "unpellam all".
 # Answers to the message boxes come from HOSTWIN_ANSWERS (default: ok,cancel = confirm the
 # removal, then do not restart).
 set -euo pipefail
@@ -12,6 +13,7 @@ if [ ! -x "$build/hostwin/tool/hostwin" ] || [ ! -x "$build/uninstaller/unpellam
   cmake --preset host -S "$root" >/dev/null
   cmake --build --preset host --target hostwin_tool >/dev/null
 fi
+[ $# -gt 0 ] || set -- all
 echo "== hostwin preview samples/win98-machine -- unpellam $*"
 cd "$root"
 HOSTWIN_ANSWERS="${HOSTWIN_ANSWERS-ok,cancel}" \
