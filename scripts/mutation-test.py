@@ -432,8 +432,9 @@ def main():
     if args.report_only:
         runs = [json.load(open(p)) for p in args.report_only]
         results = [r for run in runs for r in run["results"]]
+        what = re.sub(r" \(shard \d+/(\d+)\)", r" (\1 shards merged)", runs[0]["what"]) if len(runs) > 1 else runs[0]["what"]
         return finish(apply_equivalents(results), sum(run["stillborn"] for run in runs),
-                      runs[0]["what"], sum(run["seconds"] for run in runs), args.report)
+                      what, sum(run["seconds"] for run in runs), args.report)
 
     mutants = [m for f in source_files(args.file) for m in mutants_of_file(f)]
     random.Random(args.seed).shuffle(mutants)
