@@ -41,6 +41,11 @@ public:
     // The files that machine.ini lists as held open, in normal form.
     const std::vector<std::string>& InUseFiles() const { return settings_.inUse; }
 
+    // The [programs] description of a program (any form of its Windows path), or null.
+    const SimulatedProgram* SimulatedProgramAt(const std::string& windowsPath) const {
+        return FindSimulatedProgram(settings_.programs, windowsPath);
+    }
+
     RegistryStore& Registry() { return *registry_; }
     AttributeStore& Attributes() { return *attributes_; }
 

@@ -5,6 +5,7 @@
 #include "devices.h"
 #include "drives.h"
 #include "hostwin.h"
+#include "simulated_programs.h"
 #include "text_util.h"
 #include "win_path.h"
 
@@ -25,7 +26,7 @@ const VersionRecord kVersions[] = {
 
 // A misspelt section name would silently drop its settings (a file no longer in use, a CD
 // drive turned fixed), so only these are accepted.
-const char* const kSections[] = {"system", "in use", "drives", "devices"};
+const char* const kSections[] = {"system", "in use", "drives", "devices", "programs"};
 
 std::string Where(const std::string& fileLabel, int line) {
     return fileLabel + " line " + std::to_string(line) + ": ";
@@ -82,7 +83,7 @@ MachineSettings ParseMachineSettings(const std::string& text, const std::string&
         for (const char* name : kSections) known = known || EqualsNoCase(section.name, name);
         if (!known)
             throw MachineError(Where(fileLabel, section.line) + "unknown section [" +
-                               section.name + "] (system, in use, drives or devices)");
+                               section.name + "] (system, in use, drives, devices or programs)");
     }
     if (const IniSection* system = settings.ini.find("system"))
         ReadSystem(*system, fileLabel, settings);
@@ -91,6 +92,8 @@ MachineSettings ParseMachineSettings(const std::string& text, const std::string&
     if (const IniSection* drives = settings.ini.find("drives"))
         CheckDriveSettings(*drives, fileLabel);
     CheckDeviceSettings(settings.ini, fileLabel);
+    if (const IniSection* programs = settings.ini.find("programs"))
+        settings.programs = ParseProgramSettings(*programs, fileLabel);
     return settings;
 }
 

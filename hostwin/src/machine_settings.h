@@ -4,6 +4,7 @@
 //   [in use]   one full Windows path a line: files held open by another program
 //   [drives]   c=fixed (removable, fixed, remote, cdrom, ramdisk)
 //   [devices]  the virtual devices (devices.h)
+//   [programs] the programs hostwin plays instead of running them (simulated_programs.h)
 #ifndef HOSTWIN_MACHINE_SETTINGS_H
 #define HOSTWIN_MACHINE_SETTINGS_H
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "ini_file.h"
+#include "simulated_programs.h"
 
 namespace hostwin {
 
@@ -34,6 +36,7 @@ struct MachineSettings {
     const VersionRecord* version = FindVersionRecord("win98");
     std::string windowsDirectory = "C:\\WINDOWS";  // normal form, no trailing backslash
     std::vector<std::string> inUse;                // normal forms (NormalizeFullWindowsPath)
+    std::vector<SimulatedProgram> programs;        // [programs]
 };
 
 // Parses and checks the whole of machine.ini (every section, [drives] and [devices] included).

@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -175,6 +176,56 @@ DWORD StartHostProgram(const std::string& hostFile, const std::string& name,
         process.reset();
         return ERROR_BAD_EXE_FORMAT;
     }
+    return ERROR_SUCCESS;
+}
+
+DWORD StartSimulatedProgram(const SimulatedProgram& description, const std::string& executableHost,
+                            const std::string& name, const std::vector<std::string>& arguments,
+                            const std::string& logHost,
+                            const std::string& hostDirectory, bool suspended,
+                            std::shared_ptr<ProcessState>& process) {
+    SyncMachine();
+    std::string record = name + " started with:";
+    for (const std::string& a : arguments) record += " " + a;
+    record += "\n";
+    int resumePipe[2] = {-1, -1};
+    if (suspended && ::pipe2(resumePipe, O_CLOEXEC) != 0) return ERROR_NOT_ENOUGH_MEMORY;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int resumeFd = resumePipe[0];
+        std::vector<int*> keep;
+        if (suspended) keep.push_back(&resumeFd);
+        KeepOnlyDescriptors(keep);
+        StandardStreamsToNull();
+        int ignored = ::chdir(hostDirectory.c_str());
+        (void)ignored;
+        if (suspended && !WaitForResume(resumeFd)) ::_exit(1);
+        if (suspended) ::close(resumeFd);
+        // The record is appended in one write, never through a link; a program that cannot
+        // write its record fails as such a program would, with exit code 1.
+        if (!description.log.empty()) {
+            int log = logHost.empty() ? -1
+                                      : ::open(logHost.c_str(),
+                                               O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
+                                               0644);
+            const bool written = log >= 0 && WriteAll(log, record.data(), record.size());
+            if (log >= 0) ::close(log);
+            if (!written) ::_exit(1);
+        }
+        struct timespec rest = {static_cast<time_t>(description.runsMs / 1000),
+                                static_cast<long>(description.runsMs % 1000) * 1000000L};
+        while (::nanosleep(&rest, &rest) != 0 && errno == EINTR) {
+        }
+        ::_exit(static_cast<int>(description.exitCode));
+    }
+    if (suspended) ::close(resumePipe[0]);
+    if (pid < 0) {
+        if (suspended) ::close(resumePipe[1]);
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    process = std::make_shared<ProcessState>(ProcessState::Kind::HostChild, pid, name);
+    NoteStartedProcess(pid, executableHost);
+    if (suspended) process->SetResumePipe(resumePipe[1], 1);
     return ERROR_SUCCESS;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "process_objects.h"
+#include "simulated_programs.h"
 
 namespace hostwin {
 
@@ -29,6 +30,15 @@ DWORD StartHostProgram(const std::string& hostFile, const std::string& name,
                        const std::vector<std::string>& arguments,
                        const std::string& hostDirectory, bool suspended,
                        std::shared_ptr<ProcessState>& process);
+
+// Plays a program that [programs] describes, in a child process in hostDirectory: it appends
+// its record to logHost (when the description names a log), runs for the described time and
+// ends with the described code. Its executable (executableHost) counts as running meanwhile. A
+// suspended start waits for ResumeThread.
+DWORD StartSimulatedProgram(const SimulatedProgram& description, const std::string& executableHost,
+                            const std::string& name, const std::vector<std::string>& arguments,
+                            const std::string& logHost, const std::string& hostDirectory,
+                            bool suspended, std::shared_ptr<ProcessState>& process);
 
 // Runs a batch file (canonical Windows path) with hostwin's command interpreter in a detached
 // process (its own session, standard streams on /dev/null) whose current directory is

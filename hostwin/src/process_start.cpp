@@ -1,6 +1,7 @@
-// ShellExecuteExA (shell32) and CreateProcessA (kernel32) on the machine: host executables
-// run as host processes, batch files run detached in hostwin's command interpreter, and any
-// other file fails to start with ERROR_BAD_EXE_FORMAT.
+// ShellExecuteExA (shell32) and CreateProcessA (kernel32) on the machine: programs that
+// machine.ini's [programs] describes are played, batch files run detached in hostwin's command
+// interpreter, host executables run as host processes only when host programs are allowed, and
+// any other file fails to start with ERROR_BAD_EXE_FORMAT.
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "machine.h"
 #include "process_objects.h"
 #include "process_spawn.h"
+#include "simulated_programs.h"
 #include "text_util.h"
 #include "win_path.h"
 
@@ -75,6 +77,47 @@ std::string ParametersOfCommandLine(const std::string& commandLine) {
     return commandLine.substr(i);
 }
 
+const char kHostProgramsRefused[] =
+    "host programs are not allowed (HOSTWIN_ALLOW_HOST_PROGRAMS=1 allows them)";
+
+// Starts the resolved program file in the host directory: a described program is played (also
+// when host programs are allowed, so a machine's description always holds), a batch file runs
+// in the command interpreter, a host executable runs only when allowed. kind names what
+// started; cause says why a host executable was refused.
+DWORD StartProgramFile(const ResolvedPath& program, const std::vector<std::string>& arguments,
+                       const std::string& hostDirectory, bool suspended, bool idle,
+                       std::shared_ptr<ProcessState>& process, const char*& kind,
+                       const char*& cause) {
+    if (const SimulatedProgram* described = Machine::Current().SimulatedProgramAt(program.windows)) {
+        kind = "simulated program";
+        std::string logHost;
+        if (!described->log.empty()) {
+            ResolvedPath log;
+            const std::string folder = program.windows.substr(0, program.windows.rfind('\\'));
+            if (ResolvePath((folder + "\\" + described->log).c_str(), log) == ERROR_SUCCESS &&
+                !log.isDirectory)
+                logHost = log.host;
+        }
+        return StartSimulatedProgram(*described, program.host, program.name, arguments, logHost,
+                                     hostDirectory, suspended, process);
+    }
+    if (IsBatchFile(program.name)) {
+        kind = "batch";
+        return StartBatchProcess(program.windows, hostDirectory, suspended, idle, process);
+    }
+    if (IsHostExecutable(program.host)) {
+        if (!HostProgramsAllowed()) {
+            cause = kHostProgramsRefused;
+            return ERROR_ACCESS_DENIED;
+        }
+        kind = "host program";
+        return StartHostProgram(program.host, program.name, arguments, hostDirectory, suspended,
+                                process);
+    }
+    // A file that is not a program the machine can run does not start.
+    return ERROR_BAD_EXE_FORMAT;
+}
+
 }  // namespace
 
 extern "C" BOOL WINAPI ShellExecuteExA(LPSHELLEXECUTEINFOA lpExecInfo) {
@@ -110,19 +153,10 @@ extern "C" BOOL WINAPI ShellExecuteExA(LPSHELLEXECUTEINFOA lpExecInfo) {
 
     std::shared_ptr<ProcessState> process;
     const char* kind = "";
-    if (error == ERROR_SUCCESS) {
-        if (IsBatchFile(resolved.name)) {
-            kind = "batch";
-            error = StartBatchProcess(resolved.windows, directory.host, false, false, process);
-        } else if (IsHostExecutable(resolved.host)) {
-            kind = "host program";
-            error = StartHostProgram(resolved.host, resolved.name, SplitParameters(parameters),
-                                     directory.host, false, process);
-        } else {
-            // A file that is not a program the machine can run does not start.
-            error = ERROR_BAD_EXE_FORMAT;
-        }
-    }
+    const char* cause = nullptr;
+    if (error == ERROR_SUCCESS)
+        error = StartProgramFile(resolved, SplitParameters(parameters), directory.host, false,
+                                 false, process, kind, cause);
 
     JournalEvent event("process-start");
     event.Text("file", resolved.windows.empty() ? file : resolved.windows)
@@ -130,6 +164,7 @@ extern "C" BOOL WINAPI ShellExecuteExA(LPSHELLEXECUTEINFOA lpExecInfo) {
         .Number("show", info.nShow);
     if (!directory.windows.empty()) event.Text("directory", directory.windows);
     if (error == ERROR_SUCCESS) event.Text("kind", kind).Number("pid", process->Pid());
+    if (cause) event.Text("cause", cause);
     event.Result(error == ERROR_SUCCESS, error).Write();
 
     if (error != ERROR_SUCCESS) {
@@ -174,22 +209,14 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandL
 
     std::shared_ptr<ProcessState> process;
     const char* kind = "";
-    if (error == ERROR_SUCCESS) {
-        if (IsBatchFile(resolved.name)) {
-            kind = "batch";
-            error = StartBatchProcess(resolved.windows, directory.host, suspended,
-                                      (dwCreationFlags & IDLE_PRIORITY_CLASS) != 0, process);
-        } else if (IsHostExecutable(resolved.host)) {
-            kind = "host program";
-            error = StartHostProgram(resolved.host, resolved.name,
-                                     SplitParameters(lpApplicationName && lpCommandLine
-                                                         ? commandLine
-                                                         : ParametersOfCommandLine(commandLine)),
-                                     directory.host, suspended, process);
-        } else {
-            error = ERROR_BAD_EXE_FORMAT;
-        }
-    }
+    const char* cause = nullptr;
+    if (error == ERROR_SUCCESS)
+        error = StartProgramFile(resolved,
+                                 SplitParameters(lpApplicationName && lpCommandLine
+                                                     ? commandLine
+                                                     : ParametersOfCommandLine(commandLine)),
+                                 directory.host, suspended,
+                                 (dwCreationFlags & IDLE_PRIORITY_CLASS) != 0, process, kind, cause);
 
     JournalEvent event("process-create");
     event.Text("cmdline", commandLine)
@@ -199,6 +226,7 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandL
         .Flag("suspended", suspended);
     if (lpStartupInfo->dwFlags & STARTF_USESHOWWINDOW) event.Number("show", lpStartupInfo->wShowWindow);
     if (error == ERROR_SUCCESS) event.Text("kind", kind).Number("pid", process->Pid());
+    if (cause) event.Text("cause", cause);
     event.Result(error == ERROR_SUCCESS, error).Write();
     if (error != ERROR_SUCCESS) return Fail(error);
 

@@ -12,12 +12,14 @@
 namespace hostwin_tool {
 
 const char kPreviewHelp[] =
-    "usage: hostwin preview DIR [--keep] [--json] -- PROGRAM [ARGS...]\n\n"
+    "usage: hostwin preview DIR [--keep] [--json] [--allow-host-programs] -- PROGRAM [ARGS...]\n\n"
     "Copies the machine folder DIR to a scratch folder (under TMPDIR, else /tmp), runs PROGRAM\n"
     "there as hostwin run does, and prints the journal lines of the run and then what the run\n"
     "changed, as hostwin diff DIR COPY shows it. DIR is left untouched; the copy is removed\n"
     "afterwards.\n\n"
     "  --keep  keep the scratch copy and say where it is\n"
+    "  --allow-host-programs  let host executables in the folder run (HOSTWIN_ALLOW_HOST_PROGRAMS=1);\n"
+    "         without it, only programs that [programs] in machine.ini describes start\n"
     "  --json  one JSON object: {\"code\":N,\"journal\":[...],\"diff\":{...}}\n\n"
     "exit codes: the program's own; 2 bad usage, a folder that cannot be used or no such\n"
     "program.\n";
@@ -51,7 +53,8 @@ private:
 }  // namespace
 
 int CommandPreview(const std::vector<std::string>& args) {
-    const ParsedArgs parsed = ParseArgs(args, {"json", "keep"}, {});
+    const ParsedArgs parsed = ParseArgs(args, {"json", "keep", "allow-host-programs"}, {});
+    AllowHostProgramsIfAsked(parsed);
     if (parsed.words.size() != 1 || !parsed.hasRest || parsed.rest.empty())
         throw UsageError("expected a machine folder, then -- and the program to run");
     const std::string dir = ExistingMachineFolder(parsed.words[0]);

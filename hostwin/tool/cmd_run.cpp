@@ -6,16 +6,19 @@
 namespace hostwin_tool {
 
 const char kRunHelp[] =
-    "usage: hostwin run DIR [--json] -- PROGRAM [ARGS...]\n\n"
+    "usage: hostwin run DIR [--json] [--allow-host-programs] -- PROGRAM [ARGS...]\n\n"
     "Runs PROGRAM (unpellam, upgrade, or a path) on the machine folder DIR, then prints the\n"
     "journal lines of that run. The folder is changed as the program changes it. Message boxes\n"
     "take their answers from HOSTWIN_ANSWERS, else from the terminal (see README.md).\n\n"
+    "  --allow-host-programs  let host executables in the folder run (HOSTWIN_ALLOW_HOST_PROGRAMS=1);\n"
+    "         without it, only programs that [programs] in machine.ini describes start\n"
     "  --json  the journal lines as they are (one JSON object per line)\n\n"
     "exit codes: the program's own; 2 bad usage, a folder that cannot be used or no such\n"
     "program.\n";
 
 int CommandRun(const std::vector<std::string>& args) {
-    const ParsedArgs parsed = ParseArgs(args, {"json"}, {});
+    const ParsedArgs parsed = ParseArgs(args, {"json", "allow-host-programs"}, {});
+    AllowHostProgramsIfAsked(parsed);
     if (parsed.words.size() != 1 || !parsed.hasRest || parsed.rest.empty())
         throw UsageError("expected a machine folder, then -- and the program to run");
     const std::string dir = ExistingMachineFolder(parsed.words[0]);

@@ -1,5 +1,6 @@
 // hostwin: works on machine folders, the emulated Windows 9x machines that the host build of
 // the programs runs on. "hostwin --help" lists the subcommands, "hostwin NAME --help" explains one.
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -95,6 +96,10 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std
         parsed.options.emplace_back(name, value);
     }
     return parsed;
+}
+
+void AllowHostProgramsIfAsked(const ParsedArgs& parsed) {
+    if (parsed.Has("allow-host-programs")) ::setenv("HOSTWIN_ALLOW_HOST_PROGRAMS", "1", 1);
 }
 
 std::string ExistingMachineFolder(const std::string& path) {

@@ -62,6 +62,10 @@ struct ParsedArgs {
 ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std::string>& flags,
                      const std::vector<std::string>& takesValue);
 
+// --allow-host-programs: sets HOSTWIN_ALLOW_HOST_PROGRAMS=1 for the program run, so that host
+// executables in the machine folder may start.
+void AllowHostProgramsIfAsked(const ParsedArgs& parsed);
+
 // The machine folder named on the command line: an existing folder, else a UsageError-like
 // MachineError naming it.
 std::string ExistingMachineFolder(const std::string& path);

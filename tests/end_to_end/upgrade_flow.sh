@@ -109,7 +109,7 @@ check "copy: both handshakes in order, each word handed on" test "$(events "$m" 
 check "copy: no box" test -z "$(events "$m" msgbox)" -a ! -s "$work/copy.err"
 check "copy: setup program run with 15" grep -qx "br10setp.exe started with: 15" "$m/c/WINDOWS/BR10SETP.LOG"
 check "copy: setup program started in the package folder" test \
-  "$(events "$m" process-start | grep -c '"directory":"D:\\\\PELLAM","kind":"host program"')" -eq 1
+  "$(events "$m" process-start | grep -c '"directory":"D:\\\\PELLAM","kind":"simulated program"')" -eq 1
 check "copy: no self-removal" test -z "$(events "$m" process-create)"
 # The CD's files are read-only and keep that bit; their copies are left without it.
 check "copy: placed copies writable, the CD's attributes refused" test ! -e "$m/attributes.txt" -a \

@@ -19,7 +19,10 @@ using Clock = std::chrono::steady_clock;
 
 class Process : public ::testing::Test {
 protected:
-    void TearDown() override { ::unsetenv("HOSTWIN_BATCH_SECONDS"); }
+    void TearDown() override {
+        ::unsetenv("HOSTWIN_BATCH_SECONDS");
+        ::unsetenv("HOSTWIN_ALLOW_HOST_PROGRAMS");
+    }
 
     // ShellExecuteExA with the upgrade's mask; info.hProcess is the handle, or null.
     static BOOL Shell(const char* file, const char* parameters, SHELLEXECUTEINFOA& info,
@@ -61,6 +64,14 @@ protected:
         return found;
     }
 
+    // The last journal line of another machine holding `what`, or "".
+    static std::string LastLine(const ScratchMachine& other, const std::string& what) {
+        std::string found;
+        for (const std::string& line : other.Journal())
+            if (line.find(what) != std::string::npos) found = line;
+        return found;
+    }
+
     ScratchMachine machine{{"machine.ini", "[drives]\nc=fixed\nd=cdrom\n"},
                            {"d/SETUP/readme.txt", "cd"}};
 };
@@ -97,6 +108,7 @@ TEST_F(Process, ShellExecuteStartsWhatExistsAndFailsAsWindowsDoes) {
 // A started program runs in the caller's current directory; while it runs, its executable
 // can be read but not changed, moved or deleted, and its current directory not removed.
 TEST_F(Process, AHostProgramGetsItsParametersAndIsLockedWhileItRuns) {
+    ::setenv("HOSTWIN_ALLOW_HOST_PROGRAMS", "1", 1);
     machine.Write("c/WINDOWS/setup.exe", "#!/bin/sh\nfor a in \"$@\"; do echo \"[$a]\"; done "
                                          "> ARGS.TXT; pwd >> ARGS.TXT; sleep 1\n");
     machine.Write("c/WINDOWS/new.exe", "new");
@@ -150,6 +162,69 @@ TEST_F(Process, AHostProgramGetsItsParametersAndIsLockedWhileItRuns) {
     EXPECT_TRUE(DeleteFileA("C:\\WORK\\ARGS.TXT"));
     EXPECT_TRUE(RemoveDirectoryA("C:\\WORK"));
     EXPECT_TRUE(DeleteFileA("C:\\WINDOWS\\setup.exe"));
+}
+
+// A machine folder is data: a host executable in it runs only when host programs are allowed,
+// while a program that [programs] describes is played, allowed or not: it records its
+// arguments beside itself, runs for its time, is locked meanwhile and ends with its code.
+TEST_F(Process, ProgramsOfTheFolderArePlayedAndHostProgramsRunOnlyWhenAllowed) {
+    ScratchMachine folder{{"machine.ini", "[programs]\n; the setup program\n"
+                                          "C:\\WINDOWS\\SETUP.EXE.runs=400   ; ms\n"
+                                          "c:/windows/setup.exe.exit=7\n"
+                                          "C:\\WINDOWS\\SETUP.EXE.log=SETUP.LOG\n"
+                                          "C:\\WINDOWS\\LINKED.EXE.log=OUT.LOG\n"},
+                          {"c/WINDOWS/SETUP.EXE", "#!/bin/sh\necho ran > HOST.TXT\n"},
+                          {"c/WINDOWS/LINKED.EXE", "x"},
+                          {"c/WINDOWS/HOST.EXE", "#!/bin/sh\necho ran > HOST.TXT\n"},
+                          {"outside.txt", "kept"}};
+    ASSERT_EQ(0, ::chmod(folder.Path("c/WINDOWS/SETUP.EXE").c_str(), 0755));
+    ASSERT_EQ(0, ::chmod(folder.Path("c/WINDOWS/HOST.EXE").c_str(), 0755));
+    ASSERT_EQ(0, ::symlink(folder.Path("outside.txt").c_str(), folder.Path("c/WINDOWS/OUT.LOG").c_str()));
+    for (const char* allow : {"0", "1"}) {
+        SCOPED_TRACE(allow);
+        ::setenv("HOSTWIN_ALLOW_HOST_PROGRAMS", allow, 1);
+        PROCESS_INFORMATION info = {};
+        ASSERT_TRUE(Create("C:\\WINDOWS\\setup.exe 15 \"two words\"", CREATE_SUSPENDED, "C:\\", info));
+        EXPECT_NE(std::string::npos, LastLine(folder, "process-create").find("\"kind\":\"simulated program\""));
+        EXPECT_FALSE(DeleteFileA("C:\\WINDOWS\\SETUP.EXE"));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+        const std::string record = "SETUP.EXE started with: 15 two words\n";
+        const std::string before = allow[0] == '1' ? record : "";
+        // Nothing is recorded before it is resumed.
+        EXPECT_EQ(before, folder.Exists("c/WINDOWS/SETUP.LOG") ? folder.Read("c/WINDOWS/SETUP.LOG") : "");
+        EXPECT_EQ(1u, ResumeThread(info.hThread));
+        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(info.hProcess, 100));
+        EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(info.hProcess, 20000));
+        EXPECT_EQ(before + record, folder.Read("c/WINDOWS/SETUP.LOG"));
+        DWORD code = 0;
+        EXPECT_TRUE(GetExitCodeProcess(info.hProcess, &code));
+        EXPECT_EQ(7u, code);
+        CloseHandle(info.hProcess);
+        CloseHandle(info.hThread);
+
+        // A record that would leave the folder is not written: the program fails with 1.
+        ASSERT_TRUE(Create("C:\\WINDOWS\\LINKED.EXE x", 0, "C:\\", info));
+        EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(info.hProcess, 20000));
+        EXPECT_TRUE(GetExitCodeProcess(info.hProcess, &code));
+        EXPECT_EQ(1u, code);
+        CloseHandle(info.hProcess);
+        CloseHandle(info.hThread);
+        EXPECT_EQ("kept", folder.Read("outside.txt"));
+
+        // An undescribed host executable is refused unless allowed.
+        const BOOL started = Create("C:\\WINDOWS\\HOST.EXE", 0, "C:\\", info);
+        EXPECT_EQ(allow[0] == '1', started != FALSE);
+        if (started) {
+            EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(info.hProcess, 20000));
+            CloseHandle(info.hProcess);
+            CloseHandle(info.hThread);
+        } else {
+            EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+            EXPECT_NE(std::string::npos,
+                      LastLine(folder, "process-create").find("host programs are not allowed"));
+        }
+    }
+    EXPECT_EQ("ran\n", folder.Read("c/HOST.TXT"));  // once, when allowed, in the caller's directory
 }
 
 // A folder that a batch (or this process) has as its current directory stays; so a

@@ -114,11 +114,11 @@ TEST_F(FlowTest, HandshakeFailuresDecideTheRebootMessage) {
 // this program raised above it, the batch resumed, the cursor restored.
 TEST_F(FlowTest, CleanupRunsTheStepsInOrderAndStartsTheSelfRemovalAfterTheMessage) {
     ScratchMachine machine{{"machine.ini", "[devices]\nbr10core.vxd=installed\n"
-                                           "br10setp.vxd=installed\nbr10setp.vxd.fail=0x10003\n"},
-                           {"c/WINDOWS/br10setp.exe", "#!/bin/sh\n"},
+                                           "br10setp.vxd=installed\nbr10setp.vxd.fail=0x10003\n"
+                                           "[programs]\nC:\\WINDOWS\\br10setp.exe.exit=0\n"},
+                           {"c/WINDOWS/br10setp.exe", "setup"},
                            {"c/TEMP/PKG/br10dos.ini", "new"},
                            {"c/TEMP/PKG/UPGRADE.EXE", "program"}};
-    ASSERT_EQ(0, ::chmod(machine.Path("c/WINDOWS/br10setp.exe").c_str(), 0755));
     hostwin::SetProgram(machine.Path("c/TEMP/PKG/UPGRADE.EXE"), "Cleanup");
     EnterFolder(machine, "c/TEMP/PKG");
     ::setenv("HOSTWIN_ANSWERS", "ok", 1);
@@ -142,7 +142,7 @@ TEST_F(FlowTest, CleanupRunsTheStepsInOrderAndStartsTheSelfRemovalAfterTheMessag
         "device-control br10setp.vxd 0x10002 0x0 0x0 true",
         "device-control br10setp.vxd 0x10001 0x0 0x0 true",
         "device-close br10setp.vxd true",
-        "process-start C:\\WINDOWS\\br10setp.exe 15 0 C:\\TEMP\\PKG host program true",
+        "process-start C:\\WINDOWS\\br10setp.exe 15 0 C:\\TEMP\\PKG simulated program true",
         "wait br10setp.exe 100000 ended",
         "sleep 2000",
         "file-move C:\\TEMP\\PKG\\br10dos.ini C:\\WINDOWS\\br10dos.ini true",
