@@ -15,3 +15,4 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
+bash "$(dirname "$0")/install-wine.sh"
