@@ -21,11 +21,11 @@ def _journal(machine):
 
 
 def _wait_for_batch(machine, timeout):
-    """A self-removal batch runs on after the program; wait until it has ended."""
+    """A batch the program started runs on after it; wait until that batch has ended."""
     deadline = time.time() + timeout
     while time.time() < deadline:
         events = [e["event"] for e in _journal(machine)]
-        if "batch-start" not in events or "batch-end" in events:
+        if "process-create" not in events or "batch-end" in events:
             return
         time.sleep(0.1)
     raise TimeoutError("the self-removal batch did not end within %d s" % timeout)

@@ -70,7 +70,27 @@ def stage(args, scenario, folder):
     shutil.copy(exe, os.path.join(folder, "bin", name + ".exe"))
     shutil.copy(host_program, os.path.join(folder, "bin", name))
     scenario_machine.prepare(args.source, scenario, os.path.join(folder, "machine"))
+    stage_cdroms(scenario, folder)
     stage_harness(folder)
+
+
+def stage_cdroms(scenario, folder):
+    """A CD-ROM drive of the machine, with the Windows program where the scenario puts it,
+    becomes a folder that nobody may change. Staged by root (as under CI), it also belongs to
+    root, so that Wine cannot even change its files' attributes, as on a real CD."""
+    machine = os.path.join(folder, "machine")
+    for letter in cdrom_letters(machine):
+        cd = os.path.join(folder, unprivileged.CDROM_FOLDER, letter)
+        shutil.copytree(os.path.join(machine, letter), cd)
+        if scenario.exe[0].lower() == letter:
+            sub, name = PROGRAMS[scenario.program]
+            shutil.copy(os.path.join(folder, "bin", name + ".exe"),
+                        scenario_machine.windows_to_host(os.path.dirname(cd), scenario.exe))
+        unprivileged.make_unchangeable(cd)
+
+
+def cdrom_letters(machine):
+    return sorted(d for d, t in drive_types(machine).items() if t == "cdrom")
 
 
 def run(scenario, work, folder):
@@ -85,9 +105,8 @@ def run(scenario, work, folder):
     marked = [scenario.exe] + list(scenario.stand_ins)
     host.mark_programs(marked)
     wine.mark_programs(marked)
-    cdroms = [d for d, t in drive_types(machine).items() if t == "cdrom"]
     verdict = compare.judge(scenario, os.path.join(machine, "registry.reg"), host, wine,
-                            wine_changed, cdroms)
+                            wine_changed, cdrom_letters(machine))
 
     print("scenario %s: %s  (%.1f s)" % (scenario.name, scenario.command, time.time() - started))
     mentioned = compare.mentioned_keys(os.path.join(machine, "registry.reg"))

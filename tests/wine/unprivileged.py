@@ -9,6 +9,7 @@ import subprocess
 import sys
 
 USER = "pellamwine"
+CDROM_FOLDER = "cdrom"  # staged CD-ROM drives: they stay root's
 
 
 def _ensure_user():
@@ -22,6 +23,9 @@ def _ensure_user():
 
 def _chown_tree(path, uid, gid):
     for base, dirs, names in os.walk(path):
+        if base == path and CDROM_FOLDER in dirs:
+            dirs.remove(CDROM_FOLDER)
+            names = names + [CDROM_FOLDER]
         os.lchown(base, uid, gid)
         for name in names + dirs:
             os.lchown(os.path.join(base, name), uid, gid)
@@ -43,6 +47,15 @@ def become_unprivileged(work, staged):
     # The system's Python: one installed below root's home would not be reachable.
     python = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
     os.execv(runner, [runner, "-u", USER, "--", python, script] + sys.argv[1:] + ["--staged"])
+
+
+def make_unchangeable(path):
+    """Takes the write permission from a folder and everything in it."""
+    for base, dirs, names in os.walk(path, topdown=False):
+        for name in names:
+            full = os.path.join(base, name)
+            os.chmod(full, os.stat(full).st_mode & 0o555)
+        os.chmod(base, 0o555)
 
 
 def remove_tree(path):

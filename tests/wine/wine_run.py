@@ -15,6 +15,7 @@ import registry_file
 import wine_prefix
 from outcome import Outcome
 from screen import BoxAnswerer, Screen
+from unprivileged import CDROM_FOLDER
 
 HARNESS_DIR = "wine-harness"  # the suite's own files on C:, left out of every comparison
 # Wine's own files that change by themselves while it runs.
@@ -92,14 +93,20 @@ class WineRun:
             screen.close()
 
     def _drives(self, prefix):
+        """{letter: host folder}: C: and the machine's drives in the prefix, CD-ROM drives as
+        the staged folders nobody may change."""
         letters = [d for d in os.listdir(self.machine) if len(d) == 1]
         drives = {}
         for letter in sorted(set(letters) | {"c"}):
             folder = os.path.join(prefix.path, "drive_" + letter)
-            os.makedirs(folder, exist_ok=True)
+            staged = os.path.join(self.work, CDROM_FOLDER, letter)
+            if os.path.isdir(staged):
+                folder = staged
+            else:
+                os.makedirs(folder, exist_ok=True)
             link = os.path.join(prefix.path, "dosdevices", letter + ":")
             if not os.path.lexists(link):
-                os.symlink("../drive_" + letter, link)
+                os.symlink(folder, link)
             drives[letter] = folder
         return drives
 
@@ -108,20 +115,16 @@ class WineRun:
         drives = self._drives(prefix)
         types = drive_types(self.machine)
         for letter in sorted(d for d in os.listdir(self.machine) if len(d) == 1):
-            _copy_into(os.path.join(self.machine, letter), drives)
-        shutil.copy(program_exe, file_tree.resolve(drives, s.exe, create=True))
+            if types.get(letter) != "cdrom":
+                _copy_into(os.path.join(self.machine, letter), drives)
+        if types.get(s.exe[0].lower()) != "cdrom":  # else staged there already
+            shutil.copy(program_exe, file_tree.resolve(drives, s.exe, create=True))
         for path, name in s.stand_ins.items():
             wine_prefix.replace_file(self.programs[name], file_tree.resolve(drives, path))
         read_only = file_tree.attribute_reader(os.path.join(self.machine, "attributes.txt"))
         for path, host in file_tree.host_files(drives, self._machine_paths(drives)).items():
-            if os.path.isfile(host) and read_only(path, host):
+            if os.path.isfile(host) and read_only(path, host) and types.get(path[0]) != "cdrom":
                 _make_read_only(host)
-        for letter, kind in types.items():
-            if kind == "cdrom" and letter in drives:  # nothing on a CD can be changed
-                for base, dirs, names in os.walk(drives[letter]):
-                    for name in dirs + names:
-                        _make_read_only(os.path.join(base, name))
-                _make_read_only(drives[letter])
 
         harness = os.path.join(prefix.path, "drive_c", HARNESS_DIR)
         os.makedirs(harness)
