@@ -16,7 +16,6 @@ class Judgement:
     def __init__(self):
         self.faults = []       # differences and wrong outcomes: the scenario fails
         self.departures = []   # Wine departing from Windows 9x, judged by Windows 9x
-        self.known = []        # (difference, why): faults found and not yet mended
 
     def fault(self, text):
         self.faults.append(text)
@@ -119,9 +118,4 @@ def judge(scenario, machine_registry, host, wine, wine_changed, cdrom_letters=()
                 j.fault("the %s build %s the machine; expected it %s" % (
                     label, "changed" if not scenario.removes else "did not change",
                     "to change" if scenario.removes else "to stay as it was"))
-    for fault in list(j.faults):
-        why = next((w for pattern, w in scenario.known_faults if pattern.lower() in fault.lower()), None)
-        if why:
-            j.faults.remove(fault)
-            j.known.append((fault, why))
     return j

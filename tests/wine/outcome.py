@@ -15,10 +15,14 @@ class Outcome:
     log: str = ""
 
     def mark_programs(self, paths):
-        """Files that are necessarily different between the builds (the program itself and
-        stand-ins for other programs) compare by presence and attributes only."""
-        for snapshot in (self.files_before, self.files_after):
-            for path in paths:
-                entry = snapshot.get(path.lower())
-                if entry and entry[0] == "file":
-                    snapshot[path.lower()] = ("file", "program", entry[2])
+        """Files that necessarily differ between the builds (the program itself and
+        stand-ins for other programs) compare by presence and attributes only, as long as
+        the run has not replaced them."""
+        for path in (p.lower() for p in paths):
+            before = self.files_before.get(path)
+            if not before or before[0] != "file":
+                continue
+            after = self.files_after.get(path)
+            if after and after[:2] == before[:2]:
+                self.files_after[path] = ("file", "program", after[2])
+            self.files_before[path] = ("file", "program", before[2])

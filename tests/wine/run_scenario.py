@@ -120,8 +120,6 @@ def run(scenario, work, folder):
         print("  note: " + scenario.note)
     for text in verdict.departures:
         print("  Wine departs from Windows 9x (judged by Windows 9x): " + text)
-    for text, why in verdict.known:
-        print("  KNOWN FAULT (%s): %s" % (why, text))
     for text in verdict.faults:
         print("  DIFFERENCE: " + text)
     if verdict.faults:

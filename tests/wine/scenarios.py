@@ -31,9 +31,6 @@ class Scenario:
     restarts: bool = False                     # whether Windows 9x is asked to restart
     note: str = ""
     stand_ins: dict = field(default_factory=dict)
-    # Differences already traced to a fault that is being mended elsewhere: (text found in
-    # the difference, which build is wrong and why). They are reported, not failed.
-    known_faults: Tuple[Tuple[str, str], ...] = ()
 
 
 KEYWORD_SETS = ["", "br10setp", "tunelink10", "dev_0003", "old", "all", "all old",
@@ -97,35 +94,20 @@ def _outcome_scenarios():
     ]
 
 
-# hostwin starts a program that ShellExecuteExA opens in that program's own folder; Windows
-# starts it in the caller's current directory when lpDirectory is NULL, as Wine does. The
-# setup program's log therefore lands in the upgrade's folder (or nowhere, on the CD).
-SETUP_DIRECTORY = "hostwin fault: ShellExecuteExA working directory"
-
-
-# A CD cannot be changed, not even its files' attributes: SetFileAttributesA fails there, and
-# the upgrade program then skips the file. hostwin lets it clear the attributes of a file on
-# a cdrom drive, so the host build places every file from the CD and the Windows build none.
-CD_ATTRIBUTES = "hostwin fault: SetFileAttributesA succeeds on a cdrom drive"
-
-
 def _upgrade_scenarios():
-    known = (("br10setp.log", SETUP_DIRECTORY), ("file c:\\windows\\temp\\pellam: ", SETUP_DIRECTORY))
-    from_cd = known + (("file c:\\", CD_ATTRIBUTES),)
     note = ("Neither virtual device exists under Wine, so both handshakes fail at their first "
             "open (the host machine declares both devices missing) and the reboot box shows.")
     common = dict(program="upgrade", sample="upgrade-package", edits=("devices-missing",),
                   answers=("ok",), boxes=(REBOOT,), removes=True, note=note,
-                  stand_ins={r"C:\WINDOWS\br10setp.exe": "br10setp"}, known_faults=known)
+                  stand_ins={r"C:\WINDOWS\br10setp.exe": "br10setp"})
     return [
         Scenario(name="upgrade.copy", command=r'"D:\PELLAM\UPGRADE.EXE"', exe=r"D:\PELLAM\UPGRADE.EXE",
-                 directory=r"D:\PELLAM", **dict(common, known_faults=from_cd)),
+                 directory=r"D:\PELLAM", **common),
         Scenario(name="upgrade.cleanup", command=r'"C:\WINDOWS\TEMP\PELLAM\UPGRADE.EXE" Cleanup',
                  exe=r"C:\WINDOWS\TEMP\PELLAM\UPGRADE.EXE", directory=r"C:\WINDOWS\TEMP\PELLAM",
                  **dict(common, edits=("devices-missing", "package-in-temp"))),
         Scenario(name="upgrade.cleanup-on-cd", command=r'"D:\PELLAM\UPGRADE.EXE" Cleanup',
-                 exe=r"D:\PELLAM\UPGRADE.EXE", directory=r"D:\PELLAM",
-                 **dict(common, known_faults=from_cd)),
+                 exe=r"D:\PELLAM\UPGRADE.EXE", directory=r"D:\PELLAM", **common),
     ]
 
 

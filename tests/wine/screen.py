@@ -55,6 +55,12 @@ class BoxAnswerer(threading.Thread):
         self.problems = []
 
     def run(self):
+        try:
+            self._answer_boxes()
+        except Exception as error:  # a silent end would leave the boxes unanswered
+            self.problems.append("answering the boxes stopped: %r" % error)
+
+    def _answer_boxes(self):
         answered = set()
         while self.running():
             fresh = [w for w in self.screen.visible_windows() if w not in answered]

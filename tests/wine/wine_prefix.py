@@ -23,7 +23,7 @@ def wine_version():
 class Prefix:
     def __init__(self, path, display=None):
         self.path = path
-        self.env = dict(os.environ, WINEPREFIX=path, WINEDEBUG="-all", WINEARCH="win32",
+        self.env = dict(os.environ, WINEPREFIX=path, WINEDEBUG="fixme-all", WINEARCH="win32",
                         WINEDLLOVERRIDES="mscoree,mshtml=", HOME=os.path.dirname(path))
         self.log_file = os.path.join(os.path.dirname(path), "wine.log")
         self.env.pop("DISPLAY", None)

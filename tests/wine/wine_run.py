@@ -147,6 +147,8 @@ class WineRun:
         photos = os.path.join(self.work, "boxes")
         os.makedirs(photos, exist_ok=True)
         with open(prefix.log_file, "ab") as log:
+            log.write(("> start_exact: %s\n" % s.command).encode("latin-1"))
+            log.flush()
             started = subprocess.Popen(
                 ["wine", prefix.windows_path_of(os.path.join(harness, "start_exact.exe")),
                  prefix.windows_path_of(request)],
