@@ -139,6 +139,8 @@ class WineRun:
         with open(request, "w", encoding="latin-1", newline="") as f:
             f.write(s.directory + "\r\n" + s.command + "\r\n")
 
+        shutil.copy(self.programs["desktop_ready"], harness)
+        prefix.wine([prefix.windows_path_of(os.path.join(harness, "desktop_ready.exe"))])
         self._hold_files_in_use(prefix, harness)
         before_stat = file_tree.stat_snapshot(drives, WINE_NOISE)
         machine_paths = self._machine_paths(drives)
