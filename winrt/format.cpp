@@ -29,24 +29,24 @@ private:
     size_t length_ = 0;
 };
 
-struct FieldSpec {
+struct FieldLayout {
     bool leftAlign = false;
     bool zeroPad = false;
     size_t width = 0;
 };
 
-void PutField(BoundedWriter& out, const FieldSpec& spec, const char* text, size_t length,
+void PutField(BoundedWriter& out, const FieldLayout& layout, const char* text, size_t length,
               bool negative) {
     const size_t total = length + (negative ? 1 : 0);
-    const size_t pad = spec.width > total ? spec.width - total : 0;
-    if (!spec.leftAlign && !spec.zeroPad) out.Repeat(' ', pad);
+    const size_t pad = layout.width > total ? layout.width - total : 0;
+    if (!layout.leftAlign && !layout.zeroPad) out.Repeat(' ', pad);
     if (negative) out.Put('-');
-    if (!spec.leftAlign && spec.zeroPad) out.Repeat('0', pad);
+    if (!layout.leftAlign && layout.zeroPad) out.Repeat('0', pad);
     for (size_t i = 0; i < length; ++i) out.Put(text[i]);
-    if (spec.leftAlign) out.Repeat(' ', pad);
+    if (layout.leftAlign) out.Repeat(' ', pad);
 }
 
-void PutNumber(BoundedWriter& out, const FieldSpec& spec, unsigned long value, bool negative,
+void PutNumber(BoundedWriter& out, const FieldLayout& layout, unsigned long value, bool negative,
                unsigned base, bool upper) {
     const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     char text[24];  // a 64-bit value in decimal fits
@@ -55,7 +55,7 @@ void PutNumber(BoundedWriter& out, const FieldSpec& spec, unsigned long value, b
         text[sizeof text - 1 - length++] = digits[value % base];
         value /= base;
     } while (value);
-    PutField(out, spec, text + sizeof text - length, length, negative);
+    PutField(out, layout, text + sizeof text - length, length, negative);
 }
 
 }  // namespace
@@ -67,9 +67,9 @@ extern "C" int __mingw_vsnprintf(char* buffer, size_t size, const char* format, 
             out.Put(*p);
             continue;
         }
-        FieldSpec spec;
-        for (++p; *p == '-' || *p == '0'; ++p) (*p == '-' ? spec.leftAlign : spec.zeroPad) = true;
-        for (; *p >= '0' && *p <= '9'; ++p) spec.width = spec.width * 10 + (*p - '0');
+        FieldLayout layout;
+        for (++p; *p == '-' || *p == '0'; ++p) (*p == '-' ? layout.leftAlign : layout.zeroPad) = true;
+        for (; *p >= '0' && *p <= '9'; ++p) layout.width = layout.width * 10 + (*p - '0');
         bool isLong = false;
         for (; *p == 'l' || *p == 'h'; ++p) isLong = isLong || *p == 'l';
         switch (*p) {
@@ -78,14 +78,14 @@ extern "C" int __mingw_vsnprintf(char* buffer, size_t size, const char* format, 
             if (!text) text = "(null)";
             size_t length = 0;
             while (text[length]) ++length;
-            spec.zeroPad = false;
-            PutField(out, spec, text, length, false);
+            layout.zeroPad = false;
+            PutField(out, layout, text, length, false);
             break;
         }
         case 'c': {
             const char c = static_cast<char>(va_arg(args, int));
-            spec.zeroPad = false;
-            PutField(out, spec, &c, 1, false);
+            layout.zeroPad = false;
+            PutField(out, layout, &c, 1, false);
             break;
         }
         case 'd':
@@ -93,7 +93,7 @@ extern "C" int __mingw_vsnprintf(char* buffer, size_t size, const char* format, 
             const long value = isLong ? va_arg(args, long) : va_arg(args, int);
             const unsigned long magnitude =
                 value < 0 ? 0ul - static_cast<unsigned long>(value) : static_cast<unsigned long>(value);
-            PutNumber(out, spec, magnitude, value < 0, 10, false);
+            PutNumber(out, layout, magnitude, value < 0, 10, false);
             break;
         }
         case 'u':
@@ -101,7 +101,7 @@ extern "C" int __mingw_vsnprintf(char* buffer, size_t size, const char* format, 
         case 'X': {
             const unsigned long value =
                 isLong ? va_arg(args, unsigned long) : va_arg(args, unsigned int);
-            PutNumber(out, spec, value, false, *p == 'u' ? 10 : 16, *p == 'X');
+            PutNumber(out, layout, value, false, *p == 'u' ? 10 : 16, *p == 'X');
             break;
         }
         case '%':
