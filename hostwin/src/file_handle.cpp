@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "fault_injection.h"
 #include "attributes.h"
 #include "devices.h"
 #include "drives.h"
@@ -280,7 +281,7 @@ extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
     DWORD done = 0;
     DWORD error = ERROR_SUCCESS;
     while (done < nNumberOfBytesToWrite) {
-        ssize_t n = ::pwrite(file->fd, in + done, nNumberOfBytesToWrite - done,
+        ssize_t n = HostPwrite(file->fd, in + done, nNumberOfBytesToWrite - done,
                              static_cast<off_t>(position + done));
         if (n < 0) {
             if (errno == EINTR) continue;

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "fault_injection.h"
 #include "attributes.h"
 #include "drives.h"
 #include "file_object.h"
@@ -63,7 +64,7 @@ bool SameHostFile(const std::string& a, const std::string& b) {
 
 bool WriteAll(int fd, const char* data, size_t size, int& error) {
     while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
+        ssize_t n = HostWrite(fd, data, size);
         if (n < 0) {
             if (errno == EINTR) continue;
             error = errno;
@@ -132,7 +133,7 @@ DWORD CopyIntoPlace(const std::string& sourceHost, const std::string& destinatio
     std::string temporary;
     DWORD error = CopyToTemporary(sourceHost, destinationHostDirectory, temporary);
     if (error != ERROR_SUCCESS) return error;
-    if (std::rename(temporary.c_str(), destinationHost.c_str()) != 0) {
+    if (HostRename(temporary.c_str(), destinationHost.c_str()) != 0) {
         error = ErrorFromErrno(errno);
         ::unlink(temporary.c_str());
     }
@@ -300,7 +301,7 @@ extern "C" BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
         ShortNames().Freeze(sourceFolder);
         ShortNames().Freeze(targetFolder);
     }
-    if (error == ERROR_SUCCESS && std::rename(source.host.c_str(), targetHost.c_str()) != 0) {
+    if (error == ERROR_SUCCESS && HostRename(source.host.c_str(), targetHost.c_str()) != 0) {
         const int renameError = errno;
         error = ErrorFromErrno(renameError);
         // The drive folders lie on different host file systems: copy, then delete the

@@ -17,6 +17,7 @@
 #include <memory>
 #include <set>
 
+#include "fault_injection.h"
 #include "file_object.h"
 #include "handles.h"
 #include "host_error.h"
@@ -203,7 +204,7 @@ extern "C" LPVOID WINAPI MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesire
     if (length > section->size - offset) return FailNull(ERROR_ACCESS_DENIED);
 
     const int protection = (write || copy) ? PROT_READ | PROT_WRITE : PROT_READ;
-    void* base = ::mmap(nullptr, static_cast<size_t>(length), protection,
+    void* base = HostMmap(nullptr, static_cast<size_t>(length), protection,
                         copy ? MAP_PRIVATE : MAP_SHARED, section->fd, static_cast<off_t>(offset));
     if (base == MAP_FAILED) return FailNull(ERROR_NOT_ENOUGH_MEMORY);
     Views()[reinterpret_cast<uintptr_t>(base)] = View{static_cast<size_t>(length), !copy, section};

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "fault_injection.h"
 #include "host_file.h"
 #include "hostwin.h"
 #include "registry_store.h"
@@ -54,7 +55,7 @@ public:
     void Flush() {
         size_t done = 0;
         while (done < text_.size()) {
-            const ssize_t n = ::write(fd_, text_.data() + done, text_.size() - done);
+            const ssize_t n = HostWrite(fd_, text_.data() + done, text_.size() - done);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) throw std::runtime_error(std::strerror(n < 0 ? errno : ENOSPC));
             done += static_cast<size_t>(n);
@@ -195,7 +196,7 @@ void ReplaceFileAtomically(const std::string& path, const std::function<void(int
         ::unlink(temp.c_str());
         throw MachineError("cannot write " + temp + ": " + e.what());
     }
-    if (::close(fd) != 0 || std::rename(temp.c_str(), path.c_str()) != 0) {
+    if (::close(fd) != 0 || HostRename(temp.c_str(), path.c_str()) != 0) {
         const int err = errno;
         ::unlink(temp.c_str());
         throw MachineError("cannot replace " + path + ": " + std::strerror(err));

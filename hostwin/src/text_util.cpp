@@ -1,5 +1,7 @@
 #include "text_util.h"
 
+#include "fault_injection.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,7 +73,7 @@ void WriteHostFileAtomically(const std::string& path, const std::string& content
     int fd = CreateTemporaryBeside(path, temp);
     size_t done = 0;
     while (done < contents.size()) {
-        ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
+        ssize_t n = HostWrite(fd, contents.data() + done, contents.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             int err = errno;
@@ -86,7 +88,7 @@ void WriteHostFileAtomically(const std::string& path, const std::string& content
         ::unlink(temp.c_str());
         throw MachineError("cannot write " + temp + ": " + std::strerror(err));
     }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    if (HostRename(temp.c_str(), path.c_str()) != 0) {
         int err = errno;
         ::unlink(temp.c_str());
         throw MachineError("cannot replace " + path + ": " + std::strerror(err));
