@@ -19,13 +19,6 @@ namespace hostwin {
 
 namespace {
 
-long long Stamp(const std::string& file) {
-    struct stat st;
-    if (::stat(file.c_str(), &st) != 0) return 0;
-    return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec +
-           static_cast<long long>(st.st_size) * 7919;
-}
-
 bool IsBelow(const std::string& path, const std::string& directory) {
     return path.size() > directory.size() + 1 &&
            EqualsNoCase(path.substr(0, directory.size()), directory) &&
@@ -41,16 +34,8 @@ bool IsHexDigit(char c) {
 AttributeEntries ParseAttributes(const std::string& text, const std::string& fileLabel) {
     AttributeEntries entries;
     std::unordered_map<std::string, int> lines;  // by upper-cased path
-    int lineNo = 0;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
-        ++lineNo;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (Trim(line).empty() || line[0] == ';') continue;
+    ForEachLine(text, [&](int lineNo, const std::string& line) {
+        if (Trim(line).empty() || line[0] == ';') return;
         const std::string where = fileLabel + " line " + std::to_string(lineNo) + ": ";
         // Exactly: 1 to 8 hex digits, one tab, a full Windows path.
         size_t digits = 0;
@@ -65,7 +50,7 @@ AttributeEntries ParseAttributes(const std::string& text, const std::string& fil
                                std::to_string(first.first->second) + " and line " +
                                std::to_string(lineNo));
         entries.emplace_back(path, static_cast<DWORD>(std::strtoul(line.c_str(), nullptr, 16)));
-    }
+    });
     return entries;
 }
 
@@ -89,7 +74,7 @@ AttributeStore::AttributeStore(std::string hostFile) : file_(std::move(hostFile)
 // Another process of the machine (the self-removal batch) may change the file; reread it
 // whenever it changed on disk.
 void AttributeStore::ReloadIfChanged() {
-    long long stamp = Stamp(file_);
+    long long stamp = FileStamp(file_);
     if (stamp == loadedStamp_ || dirty_) return;
     std::string text;
     entries_.clear();
@@ -154,7 +139,7 @@ void AttributeStore::Save() {
     else
         WriteHostFileAtomically(file_, text);
     dirty_ = false;
-    loadedStamp_ = Stamp(file_);
+    loadedStamp_ = FileStamp(file_);
 }
 
 DWORD AttributeBits(const std::string& windowsPath, bool isDirectory) {

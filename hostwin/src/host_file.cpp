@@ -177,4 +177,11 @@ bool LiesInsideFolder(const std::string& hostPath, const std::string& realFolder
            (resolved.size() == realFolder.size() || resolved[realFolder.size()] == '/');
 }
 
+long long FileStamp(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return 0;
+    return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec +
+           static_cast<long long>(st.st_size) * 7919;
+}
+
 }  // namespace hostwin

@@ -20,6 +20,10 @@ constexpr size_t kRegistryFileLimit = size_t{512} << 20;   // registry.reg
 // bytes.
 bool ReadMachineFile(const std::string& path, size_t limit, std::string& contents);
 
+// A stamp of the file's last change (time and size), 0 when it does not exist: a file whose stamp
+// is unchanged need not be read again.
+long long FileStamp(const std::string& path);
+
 // Throws MachineError when path exists but is not a regular file (a link, FIFO, directory ...).
 void RequireRegularOrMissing(const std::string& path);
 

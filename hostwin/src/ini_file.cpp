@@ -28,21 +28,13 @@ const IniSection* IniFile::find(const std::string& name) const {
 
 IniFile ParseIni(const std::string& text, const std::string& fileLabel) {
     IniFile ini;
-    int lineNo = 0;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        std::string raw = text.substr(pos, end - pos);
-        pos = end + 1;
-        ++lineNo;
+    ForEachLine(text, [&](int lineNo, const std::string& raw) {
         const std::string where = fileLabel + " line " + std::to_string(lineNo) + ": ";
-        if (!raw.empty() && raw.back() == '\r') raw.pop_back();
         for (unsigned char c : raw)
             if ((c < 0x20 && c != '\t') || c == 0x7F)
                 throw MachineError(where + "a control character in the line");
         std::string line = Trim(raw);
-        if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+        if (line.empty() || line[0] == ';' || line[0] == '#') return;
         line = Trim(WithoutComment(line));
         if (line[0] == '[') {
             size_t close = line.find(']');
@@ -57,7 +49,7 @@ IniFile ParseIni(const std::string& text, const std::string& fileLabel) {
                                    std::to_string(first->line) + " and line " +
                                    std::to_string(lineNo));
             ini.sections.push_back(IniSection{name, lineNo, {}});
-            continue;
+            return;
         }
         if (ini.sections.empty()) throw MachineError(where + "a line outside any [section]");
         IniEntry entry;
@@ -73,7 +65,7 @@ IniFile ParseIni(const std::string& text, const std::string& fileLabel) {
             if (entry.key.empty()) throw MachineError(where + "a setting without a name before '='");
         }
         ini.sections.back().entries.push_back(entry);
-    }
+    });
     return ini;
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 
+#include "host_file.h"
 #include "hostwin.h"
 #include "machine.h"
 #include "text_util.h"
@@ -16,13 +17,6 @@
 namespace hostwin {
 
 namespace {
-
-long long Stamp(const std::string& file) {
-    struct stat st;
-    if (::stat(file.c_str(), &st) != 0) return 0;
-    return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec +
-           static_cast<long long>(st.st_size) * 7919;
-}
 
 // Characters a long name may hold but an 8.3 name may not; an alias has '_' in their place.
 bool IsLongOnlyCharacter(char c) {
@@ -93,28 +87,20 @@ ShortNameStore::ShortNameStore(std::string hostFile) : file_(std::move(hostFile)
 
 // The self-removal batch runs in a process of its own: reread the file whenever it changed.
 void ShortNameStore::ReloadIfChanged() {
-    const long long stamp = Stamp(file_);
+    const long long stamp = FileStamp(file_);
     if (stamp == loadedStamp_ || dirty_) return;
     entries_.clear();
     std::string text;
     if (ReadHostFile(file_, text)) {
-        int lineNo = 0;
-        size_t pos = 0;
-        while (pos < text.size()) {
-            size_t end = text.find('\n', pos);
-            if (end == std::string::npos) end = text.size();
-            std::string line = text.substr(pos, end - pos);
-            pos = end + 1;
-            ++lineNo;
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (Trim(line).empty()) continue;
+        ForEachLine(text, [&](int lineNo, const std::string& line) {
+            if (Trim(line).empty()) return;
             const size_t tab = line.find('\t');
             if (tab == std::string::npos || tab == 0 || !IsShortName(line.substr(0, tab)) ||
                 !ParseAbsoluteDrivePath(line.substr(tab + 1)))
                 throw MachineError(file_ + " line " + std::to_string(lineNo) +
                                    ": expected an 8.3 alias, a tab and a Windows path");
             entries_.emplace_back(line.substr(tab + 1), line.substr(0, tab));
-        }
+        });
     }
     loadedStamp_ = stamp;
 }
@@ -216,7 +202,7 @@ void ShortNameStore::Save() {
     else
         WriteHostFileAtomically(file_, text);
     dirty_ = false;
-    loadedStamp_ = Stamp(file_);
+    loadedStamp_ = FileStamp(file_);
 }
 
 ShortNameStore& ShortNames() {

@@ -14,6 +14,22 @@ std::string ToLowerAscii(std::string s);
 std::string ToUpperAscii(std::string s);
 std::string Trim(const std::string& s);
 
+// Calls visit(lineNo, line) for each line of text, numbered from 1; a line ends at LF, and the
+// CR of a CR LF end is dropped.
+template <typename Visit>
+void ForEachLine(const std::string& text, Visit visit) {
+    int lineNo = 0;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        visit(++lineNo, line);
+    }
+}
+
 // Reads a whole regular host file of at most kHostFileLimit bytes; false when it cannot be read
 // or is no such file (a FIFO or device is never waited on).
 constexpr size_t kHostFileLimit = size_t{64} << 20;
