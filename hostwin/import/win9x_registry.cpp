@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "import_error.h"
 
@@ -51,6 +52,20 @@ std::string ConfigPath(const RegistryStore& store) {
     return name.empty() ? std::string() : "Config\\" + name;
 }
 
+// The three roots that Windows 9x shows as links into the stored trees, and where each leads;
+// an empty path when the machine has no current hardware profile.
+struct RootLink {
+    HKEY link;
+    HKEY targetRoot;
+    std::string targetPath;
+};
+
+std::vector<RootLink> RootLinks(const RegistryStore& store) {
+    return {{HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE, kClassesPath},
+            {HKEY_CURRENT_USER, HKEY_USERS, kDefaultUser},
+            {HKEY_CURRENT_CONFIG, HKEY_LOCAL_MACHINE, ConfigPath(store)}};
+}
+
 }  // namespace
 
 void CopyTree(RegistryStore& store, const RegistryKey& from, RegistryKey& to) {
@@ -73,18 +88,8 @@ void PlaceUserHive(const RegistryKey& userHive, RegistryStore& store) {
 }
 
 void FoldLinkedRoots(RegistryStore& store) {
-    const std::string config = ConfigPath(store);
-    struct Link {
-        HKEY link;
-        HKEY targetRoot;
-        std::string targetPath;
-    };
-    const Link links[] = {
-        {HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE, kClassesPath},
-        {HKEY_CURRENT_USER, HKEY_USERS, kDefaultUser},
-        {HKEY_CURRENT_CONFIG, HKEY_LOCAL_MACHINE, config},
-    };
-    for (const Link& l : links) {
+    const std::vector<RootLink> links = RootLinks(store);
+    for (const RootLink& l : links) {
         RegistryKey& from = *store.Root(l.link);
         if (from.SubkeyCount() == 0 && from.ValueCount() == 0) continue;
         if (l.targetPath.empty()) continue;  // no current profile: LinkRoots empties it
@@ -94,18 +99,8 @@ void FoldLinkedRoots(RegistryStore& store) {
 }
 
 void LinkRoots(RegistryStore& store) {
-    const std::string config = ConfigPath(store);
-    struct Link {
-        HKEY link;
-        HKEY targetRoot;
-        std::string targetPath;
-    };
-    const Link links[] = {
-        {HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE, kClassesPath},
-        {HKEY_CURRENT_USER, HKEY_USERS, kDefaultUser},
-        {HKEY_CURRENT_CONFIG, HKEY_LOCAL_MACHINE, config},
-    };
-    for (const Link& l : links) {
+    const std::vector<RootLink> links = RootLinks(store);
+    for (const RootLink& l : links) {
         RegistryKey& to = *store.Root(l.link);
         Clear(store, to);
         const RegistryKey* from =

@@ -118,6 +118,15 @@ DWORD StartProgramFile(const ResolvedPath& program, const std::vector<std::strin
     return ERROR_BAD_EXE_FORMAT;
 }
 
+
+// Resolves the directory a new process starts in: given, else the caller's current directory.
+DWORD ResolveStartDirectory(const char* given, ResolvedPath& directory) {
+    const std::string wanted = given ? std::string(given) : CurrentDirectory();
+    if (ResolvePath(wanted.c_str(), directory) != ERROR_SUCCESS || !directory.exists ||
+        !directory.isDirectory)
+        return ERROR_DIRECTORY;
+    return ERROR_SUCCESS;
+}
 }  // namespace
 
 extern "C" BOOL WINAPI ShellExecuteExA(LPSHELLEXECUTEINFOA lpExecInfo) {
@@ -142,14 +151,10 @@ extern "C" BOOL WINAPI ShellExecuteExA(LPSHELLEXECUTEINFOA lpExecInfo) {
 
     // The program starts in lpDirectory, else in the caller's current directory.
     ResolvedPath directory;
-    if (error == ERROR_SUCCESS) {
-        const std::string wanted = info.lpDirectory && *info.lpDirectory
-                                       ? std::string(info.lpDirectory)
-                                       : CurrentDirectory();
-        if (ResolvePath(wanted.c_str(), directory) != ERROR_SUCCESS || !directory.exists ||
-            !directory.isDirectory)
-            error = ERROR_DIRECTORY;
-    }
+    if (error == ERROR_SUCCESS)
+        error = ResolveStartDirectory(info.lpDirectory && *info.lpDirectory ? info.lpDirectory
+                                                                            : nullptr,
+                                      directory);
 
     std::shared_ptr<ProcessState> process;
     const char* kind = "";
@@ -197,15 +202,9 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandL
     DWORD error = program.empty() ? ERROR_FILE_NOT_FOUND : ResolveExistingFile(program, resolved);
     if (error == ERROR_SUCCESS && resolved.isDirectory) error = ERROR_ACCESS_DENIED;
 
-    // The new process's current directory; the program's own when none is given.
+    // The new process's current directory: lpCurrentDirectory, else the caller's.
     ResolvedPath directory;
-    if (error == ERROR_SUCCESS) {
-        const std::string wanted =
-            lpCurrentDirectory ? std::string(lpCurrentDirectory) : CurrentDirectory();
-        if (ResolvePath(wanted.c_str(), directory) != ERROR_SUCCESS || !directory.exists ||
-            !directory.isDirectory)
-            error = ERROR_DIRECTORY;
-    }
+    if (error == ERROR_SUCCESS) error = ResolveStartDirectory(lpCurrentDirectory, directory);
 
     std::shared_ptr<ProcessState> process;
     const char* kind = "";

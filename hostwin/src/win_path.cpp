@@ -45,6 +45,24 @@ bool HasForbiddenCharacter(const std::string& name) {
     return false;
 }
 
+// The components of a path below its drive's root as Windows reads them: "." dropped, ".."
+// taking back the one before, trailing dots and blanks of a name dropped. False when a name holds
+// a character Windows forbids.
+bool NormalComponents(const std::string& rest, std::vector<std::string>& parts) {
+    for (std::string part : SplitComponents(rest)) {
+        if (part == ".") continue;
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+            continue;
+        }
+        while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+        if (part.empty()) continue;
+        if (HasForbiddenCharacter(part)) return false;
+        parts.push_back(part);
+    }
+    return true;
+}
+
 bool StatPath(const std::string& host, struct stat& st) { return ::stat(host.c_str(), &st) == 0; }
 
 std::string RealPath(const std::string& path) {
@@ -175,18 +193,7 @@ DWORD ResolvePath(const char* windowsPath, ResolvedPath& out) {
     out.drive = static_cast<char>(ToLowerAscii(std::string(1, drive))[0]);
 
     std::vector<std::string> parts;
-    for (std::string part : SplitComponents(rest)) {
-        if (part == ".") continue;
-        if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
-            continue;
-        }
-        // Windows drops trailing dots and blanks of a name.
-        while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
-        if (part.empty()) continue;
-        if (HasForbiddenCharacter(part)) return ERROR_INVALID_NAME;
-        parts.push_back(part);
-    }
+    if (!NormalComponents(rest, parts)) return ERROR_INVALID_NAME;
 
     // The full path with its terminating zero must fit in MAX_PATH characters.
     size_t length = 2;
@@ -291,17 +298,7 @@ bool NormalizeFullWindowsPath(const std::string& path, std::string& normal) {
     if (!ParseAbsoluteDrivePath(path)) return false;
     std::string out = std::string(1, FoldCase(path[0])) + ":";
     std::vector<std::string> parts;
-    for (std::string part : SplitComponents(ToBackslashes(path.substr(3)))) {
-        if (part == ".") continue;
-        if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
-            continue;
-        }
-        while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
-        if (part.empty()) continue;
-        if (HasForbiddenCharacter(part)) return false;
-        parts.push_back(part);
-    }
+    if (!NormalComponents(ToBackslashes(path.substr(3)), parts)) return false;
     for (const std::string& part : parts) out += "\\" + part;
     if (parts.empty()) out += "\\";
     normal = out;
