@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "drives.h"
+#include "folder_lock.h"
 #include "host_file.h"
 #include "hostwin.h"
 #include "machine.h"
@@ -90,6 +91,8 @@ DWORD AttributeStore::Get(const std::string& windowsPath) {
 }
 
 void AttributeStore::Set(const std::string& windowsPath, DWORD bits) {
+    // Read, change and write under the folder's lock, so no other process's line is lost.
+    FolderLock lock(FolderLock::FolderOf(file_));
     ReloadIfChanged();
     bits &= kStoredAttributeMask;
     for (auto it = entries_.begin(); it != entries_.end(); ++it) {
@@ -109,6 +112,7 @@ void AttributeStore::Set(const std::string& windowsPath, DWORD bits) {
 }
 
 void AttributeStore::Forget(const std::string& windowsPath) {
+    FolderLock lock(FolderLock::FolderOf(file_));
     ReloadIfChanged();
     size_t before = entries_.size();
     entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
@@ -124,6 +128,7 @@ void AttributeStore::Forget(const std::string& windowsPath) {
 }
 
 void AttributeStore::Move(const std::string& fromWindowsPath, const std::string& toWindowsPath) {
+    FolderLock lock(FolderLock::FolderOf(file_));
     DWORD bits = Get(fromWindowsPath);
     Forget(toWindowsPath);
     Forget(fromWindowsPath);

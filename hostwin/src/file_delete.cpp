@@ -38,7 +38,7 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     else if (MappedSizeOfPath(resolved.host) > 0)
         error = ERROR_ACCESS_DENIED;
     else
-        error = CheckDeleteAccess(resolved.windows);
+        error = CheckDeleteAccess(resolved.windows, resolved.host);
     const Folder folder{resolved.parentWindows, resolved.parentHost};
     if (error == ERROR_SUCCESS) ShortNames().Freeze(folder);
     if (error == ERROR_SUCCESS && ::unlink(resolved.host.c_str()) != 0)

@@ -21,6 +21,7 @@
 #include "machine.h"
 #include "open_files.h"
 #include "running_programs.h"
+#include "share_locks.h"
 #include "short_names.h"
 #include "win_path.h"
 
@@ -58,7 +59,7 @@ void DeleteClosedFile(const std::string& windowsPath) {
     if (ResolvePath(windowsPath.c_str(), resolved) != ERROR_SUCCESS || !resolved.exists ||
         resolved.isDirectory)
         return;
-    DWORD error = CheckDeleteAccess(resolved.windows);
+    DWORD error = CheckDeleteAccess(resolved.windows, resolved.host);
     const Folder folder{resolved.parentWindows, resolved.parentHost};
     if (error == ERROR_SUCCESS) ShortNames().Freeze(folder);
     if (error == ERROR_SUCCESS && ::unlink(resolved.host.c_str()) != 0) error = ErrorFromErrno(errno);
@@ -166,6 +167,8 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
             fd = ::open(resolved.host.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0644);
             if (fd < 0) error = ErrorFromErrno(errno);
         }
+        // A new file is announced to the other programs like any open.
+        if (error == ERROR_SUCCESS) ClaimSharing(fd, machine.Root(), registered, dwShareMode);
         if (error == ERROR_SUCCESS) {
             store.Set(resolved.windows, newAttributes);
             ShortNames().Added(Folder{resolved.parentWindows, resolved.parentHost}, resolved.name);
@@ -200,9 +203,19 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         if (error == ERROR_SUCCESS && truncate && MappedSizeOfPath(resolved.host) > 0)
             error = ERROR_USER_MAPPED_FILE;
         if (error == ERROR_SUCCESS) {
-            fd = ::open(resolved.host.c_str(),
-                        (changes ? O_RDWR : O_RDONLY) | (truncate ? O_TRUNC : 0) | O_CLOEXEC);
+            fd = ::open(resolved.host.c_str(), (changes ? O_RDWR : O_RDONLY) | O_CLOEXEC);
             if (fd < 0) error = ErrorFromErrno(errno);
+        }
+        // The opens of other programs count as well; only an open that passes may truncate.
+        if (error == ERROR_SUCCESS) {
+            error = ClaimSharing(fd, machine.Root(), registered | (truncate ? GENERIC_WRITE : 0),
+                                 dwShareMode);
+            if (error == ERROR_SUCCESS && truncate && ::ftruncate(fd, 0) != 0)
+                error = ErrorFromErrno(errno);
+            if (error != ERROR_SUCCESS) {
+                ::close(fd);
+                fd = -1;
+            }
         }
         if (error != ERROR_SUCCESS) {
             if (changes && error != ERROR_FILE_NOT_FOUND) JournalRefusedWrite(resolved.windows, error);

@@ -187,7 +187,8 @@ DWORD CheckCopy(const ResolvedPath& source, const ResolvedPath& target, bool fai
     if (IsWriteProtectedDrive(target.drive)) return ERROR_WRITE_PROTECT;
     // The source is read while others may go on using it, as long as they share reading.
     DWORD error = CheckShareAccess(source.windows, GENERIC_READ,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   source.host);
     if (error != ERROR_SUCCESS) return error;
     if (!target.exists) {
         // A file deleted while still open keeps its name until it is closed.
@@ -195,7 +196,7 @@ DWORD CheckCopy(const ResolvedPath& source, const ResolvedPath& target, bool fai
     }
     if (store.Get(target.windows) & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
     if (IsRunningExecutable(target.host)) return ERROR_SHARING_VIOLATION;
-    error = CheckShareAccess(target.windows, GENERIC_WRITE, 0);
+    error = CheckShareAccess(target.windows, GENERIC_WRITE, 0, target.host);
     if (error != ERROR_SUCCESS) return error;
     if (MappedSizeOfPath(target.host) > 0) return ERROR_USER_MAPPED_FILE;
     return ERROR_SUCCESS;
@@ -219,7 +220,7 @@ DWORD CheckMove(const ResolvedPath& source, const ResolvedPath& target, bool sam
             return ERROR_ACCESS_DENIED;
         return ERROR_SUCCESS;
     }
-    DWORD error = CheckDeleteAccess(source.windows);
+    DWORD error = CheckDeleteAccess(source.windows, source.host);
     if (error != ERROR_SUCCESS) return error;
     // Windows 9x keeps a running program's executable where it is; NT renames it, but
     // cannot delete it after a copy to another drive.

@@ -61,7 +61,24 @@ void RequireRegularOrMissing(const std::string& path) {
     if (!S_ISREG(st.st_mode)) Refuse(path, KindOf(st.st_mode));
 }
 
-bool ReadMachineFile(const std::string& path, size_t limit, std::string& contents) {
+namespace {
+
+long long StampOf(const struct stat& st) {
+    // FNV-1a over the fields that any replacement or edit of the file changes.
+    const long long fields[] = {static_cast<long long>(st.st_dev), static_cast<long long>(st.st_ino),
+                                static_cast<long long>(st.st_size), st.st_mtim.tv_sec,
+                                st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+    unsigned long long h = 14695981039346656037ull;
+    for (long long f : fields)
+        for (int i = 0; i < 8; ++i) h = (h ^ ((static_cast<unsigned long long>(f) >> (8 * i)) & 0xFF)) * 1099511628211ull;
+    return static_cast<long long>(h | 1);  // never 0, which means "missing"
+}
+
+}  // namespace
+
+bool ReadMachineFile(const std::string& path, size_t limit, std::string& contents,
+                     long long* stamp) {
+    if (stamp) *stamp = 0;
     // lstat first, so that a FIFO or device is refused without opening it at all.
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) {
@@ -80,6 +97,7 @@ bool ReadMachineFile(const std::string& path, size_t limit, std::string& content
     try {
         if (::fstat(fd, &st) != 0) Refuse(path, std::strerror(errno));
         if (!S_ISREG(st.st_mode)) Refuse(path, KindOf(st.st_mode));
+        if (stamp) *stamp = StampOf(st);
         if (static_cast<unsigned long long>(st.st_size) > limit)
             Refuse(path, "larger than " + std::to_string(limit) + " bytes");
         // Room for the growth check below, so that a large file is never copied again.
@@ -179,9 +197,8 @@ bool LiesInsideFolder(const std::string& hostPath, const std::string& realFolder
 
 long long FileStamp(const std::string& path) {
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return 0;
-    return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec +
-           static_cast<long long>(st.st_size) * 7919;
+    if (::lstat(path.c_str(), &st) != 0) return 0;
+    return StampOf(st);
 }
 
 }  // namespace hostwin

@@ -17,11 +17,13 @@ constexpr size_t kRegistryFileLimit = size_t{512} << 20;   // registry.reg
 
 // Reads a machine file whole. False when it does not exist; throws MachineError naming it when
 // it is a symbolic link, a directory, FIFO or device, cannot be read, or holds more than limit
-// bytes.
-bool ReadMachineFile(const std::string& path, size_t limit, std::string& contents);
+// bytes. stamp, when given, receives the FileStamp of the very file read (0 when missing).
+bool ReadMachineFile(const std::string& path, size_t limit, std::string& contents,
+                     long long* stamp = nullptr);
 
-// A stamp of the file's last change (time and size), 0 when it does not exist: a file whose stamp
-// is unchanged need not be read again.
+// A stamp of the file's identity and last change (device, inode, size, change times), 0 when
+// it does not exist: a file whose stamp is unchanged need not be read again. Every write-back
+// renames a new file into place, so a file replaced by another process never keeps its stamp.
 long long FileStamp(const std::string& path);
 
 // Throws MachineError when path exists but is not a regular file (a link, FIFO, directory ...).

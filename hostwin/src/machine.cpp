@@ -45,7 +45,7 @@ Machine::Machine(const std::string& hostFolder) : root_(hostFolder) {
     // The journal is appended to by every process; it must be a plain file or nothing yet.
     RequireRegularOrMissing(HostPath("journal.jsonl"));
     attributes_ = std::make_unique<AttributeStore>(HostPath("attributes.txt"));
-    registry_ = RegistryStore::Load(HostPath("registry.reg"));
+    registry_ = RegistryStore::LoadShared(HostPath("registry.reg"));
     // Temporary files of runs killed during a write-back are of no further use.
     RemoveStaleTemporaries(root_);
 }

@@ -1,5 +1,7 @@
 #include "open_files.h"
 
+#include "share_locks.h"
+
 #include <map>
 
 #include "machine.h"
@@ -65,7 +67,8 @@ bool IsOpen(const std::string& windowsPath) {
     return false;
 }
 
-DWORD CheckShareAccess(const std::string& windowsPath, DWORD access, DWORD share) {
+DWORD CheckShareAccess(const std::string& windowsPath, DWORD access, DWORD share,
+                       const std::string& hostPath) {
     if (Machine::Current().IsInUse(windowsPath) && (Writes(access) || Deletes(access)))
         return ERROR_SHARING_VIOLATION;
     // Opens that neither read, write nor delete (queries) take no part in sharing.
@@ -83,16 +86,18 @@ DWORD CheckShareAccess(const std::string& windowsPath, DWORD access, DWORD share
             (Deletes(o.access) && !(share & FILE_SHARE_DELETE)))
             return ERROR_SHARING_VIOLATION;
     }
-    return ERROR_SUCCESS;
+    return hostPath.empty() ? ERROR_SUCCESS : CheckSharingOfOthers(hostPath, access, share);
 }
 
-DWORD CheckDeleteAccess(const std::string& windowsPath) {
+DWORD CheckDeleteAccess(const std::string& windowsPath, const std::string& hostPath) {
     if (Machine::Current().IsInUse(windowsPath)) return ERROR_SHARING_VIOLATION;
     for (const auto& entry : Opens())
         if (SameWindowsPath(entry.second.path, windowsPath) &&
             !(entry.second.share & FILE_SHARE_DELETE))
             return ERROR_SHARING_VIOLATION;
-    return ERROR_SUCCESS;
+    // Deleting asks for the delete right and shares everything.
+    return CheckSharingOfOthers(hostPath, kDeleteAccess,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
 }
 
 bool AnyOpenBelow(const std::string& windowsDirectory) {

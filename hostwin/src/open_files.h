@@ -30,12 +30,15 @@ bool IsOpen(const std::string& windowsPath);
 
 // ERROR_SUCCESS when a new open with this access and share mode is compatible with every
 // open of the file, else ERROR_SHARING_VIOLATION. A file listed as in use refuses every
-// open that writes or deletes.
-DWORD CheckShareAccess(const std::string& windowsPath, DWORD access, DWORD share);
+// open that writes or deletes. With hostPath, the opens of other processes count too
+// (share_locks.h).
+DWORD CheckShareAccess(const std::string& windowsPath, DWORD access, DWORD share,
+                       const std::string& hostPath = std::string());
 
 // ERROR_SUCCESS when the file may be deleted or renamed now (no open without
-// FILE_SHARE_DELETE and not in use by another program), else ERROR_SHARING_VIOLATION.
-DWORD CheckDeleteAccess(const std::string& windowsPath);
+// FILE_SHARE_DELETE, in this process or another, and not in use by another program), else
+// ERROR_SHARING_VIOLATION.
+DWORD CheckDeleteAccess(const std::string& windowsPath, const std::string& hostPath);
 
 // True when a file below the directory (canonical Windows path) is open in this process or
 // listed as in use.

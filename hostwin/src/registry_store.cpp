@@ -186,7 +186,9 @@ const RegistryValue* RegistryKey::FindValue(std::string_view name) const {
 
 // ---- RegistryStore -------------------------------------------------------------------------
 
-RegistryStore::RegistryStore() {
+RegistryStore::RegistryStore() { CreateRoots(); }
+
+void RegistryStore::CreateRoots() {
     for (int i = 0; i < kRootSlots; ++i)
         if (kRootNames[i]) {
             roots_[i] = NewKey(kRootNames[i], nullptr);
@@ -235,15 +237,26 @@ std::string_view RegistryStore::Keep(std::string_view bytes) {
 std::unique_ptr<RegistryStore> RegistryStore::Load(const std::string& hostFile) {
     auto store = std::make_unique<RegistryStore>();
     store->file_ = hostFile;
+    store->ReadFile();
+    return store;
+}
+
+std::unique_ptr<RegistryStore> RegistryStore::LoadShared(const std::string& hostFile) {
+    auto store = Load(hostFile);
+    store->shared_ = true;
+    return store;
+}
+
+void RegistryStore::ReadFile() {
     // The text is parsed in place and the values point into it, so the store keeps it.
     auto text = std::make_unique<std::string>();
-    if (!ReadMachineFile(hostFile, kRegistryFileLimit, *text)) return store;
-    char* data = &(*text)[0];
-    const size_t size = text->size();
-    store->texts_.push_back(std::move(text));
-    store->ParseText(data, size, hostFile, false);
-    store->dirty_ = false;
-    return store;
+    if (ReadMachineFile(file_, kRegistryFileLimit, *text, &fileStamp_)) {
+        char* data = &(*text)[0];
+        const size_t size = text->size();
+        texts_.push_back(std::move(text));
+        ParseText(data, size, file_, false);
+    }
+    dirty_ = false;
 }
 
 std::unique_ptr<RegistryStore> RegistryStore::Parse(const std::string& text,
@@ -286,6 +299,7 @@ RegistryKey& RegistryStore::CreateSubkey(RegistryKey& parent, std::string_view n
     RegistryKey* key = NewKey(Keep(name), &parent);
     parent.AddSubkey(key, hash);
     dirty_ = true;
+    if (shared_) Record(Change::kCreateKey, *key);
     return *key;
 }
 
@@ -302,6 +316,7 @@ void RegistryStore::SetValue(RegistryKey& key, std::string_view name, DWORD type
         key.AddValue(RegistryValue{Keep(name), Keep(data), type}, hash);
     }
     dirty_ = true;
+    if (shared_) Record(Change::kSetValue, key, name, type, data);
 }
 
 bool RegistryStore::DeleteValue(RegistryKey& key, std::string_view name) {
@@ -311,12 +326,14 @@ bool RegistryStore::DeleteValue(RegistryKey& key, std::string_view name) {
     if (key.valueIndex_) key.valueIndex_->Erase(hash, static_cast<uint32_t>(i));
     key.values_.erase(key.values_.begin() + i);
     dirty_ = true;
+    if (shared_) Record(Change::kDeleteValue, key, name);
     return true;
 }
 
 void RegistryStore::DeleteKey(RegistryKey& key) {
     RegistryKey* parent = key.parent_;
     if (key.isRoot_ || !parent) return;
+    if (shared_) Record(Change::kDeleteKey, key);
     const uint32_t hash = NameIndex::Hash(key.name_);
     const long i = parent->SubkeyPosition(key.name_, hash);
     if (i >= 0) {

@@ -108,6 +108,10 @@ public:
     // Reads the file (a missing file is an empty registry). Throws MachineError naming the
     // file and line for malformed text.
     static std::unique_ptr<RegistryStore> Load(const std::string& hostFile);
+    // Loads a registry file that other processes change as well (a machine's registry.reg):
+    // the store records its own changes, and Save() writes them on top of whatever the others
+    // wrote meanwhile (see Save).
+    static std::unique_ptr<RegistryStore> LoadShared(const std::string& hostFile);
     // Parses registry text; fileName names it in error messages. The store has no file, so
     // Save() writes nothing. Throws MachineError naming the file and line for malformed text.
     static std::unique_ptr<RegistryStore> Parse(const std::string& text,
@@ -117,12 +121,20 @@ public:
     RegistryStore(const RegistryStore&) = delete;
     RegistryStore& operator=(const RegistryStore&) = delete;
 
-    // Writes the registry back atomically when it changed since the last save.
+    // Writes the registry back atomically when it changed since the last save. A shared store
+    // does so under the lock of the file's folder: when another process replaced the file
+    // since this store last read or wrote it, the store first reads it again and replays its
+    // own changes since then on top (keys it deleted stay deleted, values it set are set again,
+    // changes to keys that another process deleted meanwhile are dropped), so that no process's
+    // change is lost; open handles follow their keys by path. It then writes only when the
+    // result differs from the file. So at every save a shared store also takes in the changes
+    // of the others.
     void Save();
     // Applies registry text to the registry as regedit imports a file: keys and values are
     // created or replaced, [-ROOT\key] deletes a key with everything below it and "name"=-
     // deletes a value (a missing one is no error). Throws MachineError naming the file and
-    // line for malformed text; the lines before it have been applied then.
+    // line for malformed text; the lines before it have been applied then. Not for a shared
+    // store (its changes here are not recorded).
     void Merge(const std::string& text, const std::string& fileName);
     // The registry as REGEDIT4 text, the way Save() writes it.
     std::string Serialize() const;
@@ -162,15 +174,38 @@ private:
     friend class RegistryParser;
     static constexpr int kRootSlots = 7;  // HKEY value - 0x80000000; slot 4 holds no tree
 
+    // A change made through the public functions, by full key name, kept by a shared store
+    // until it is saved.
+    struct Change {
+        enum Kind : unsigned char { kCreateKey, kSetValue, kDeleteValue, kDeleteKey };
+        Kind kind;
+        std::string key;
+        std::string name;
+        DWORD type;
+        std::string data;
+    };
+
     RegistryKey* NewKey(std::string_view name, RegistryKey* parent);
     // Copies bytes into the store's own blocks; the view stays valid as long as the store.
     std::string_view Keep(std::string_view bytes);
     // A buffer of size bytes (and a zero after them) that lives as long as the store.
     char* NewBuffer(size_t size);
     void ParseText(char* text, size_t size, const std::string& fileName, bool merge);
+    void ReadFile();
+    void CreateRoots();
+    void WriteFile();
+    // Shared stores: records a change; rereads the file and replays the changes over it.
+    void Record(Change::Kind kind, const RegistryKey& key, std::string_view name = {},
+                DWORD type = REG_NONE, std::string_view data = {});
+    void Reload();
+    void Replay(const Change& change);
+    RegistryKey* KeyNamed(const std::string& fullName) const;
 
     std::string file_;
     bool dirty_ = false;
+    bool shared_ = false;
+    long long fileStamp_ = 0;       // the file as last read or written (FileStamp)
+    std::vector<Change> changes_;   // shared stores: the changes since the last save
     RegistryKey* roots_[kRootSlots] = {};
     // Every key, in blocks that never move: keys made one after another (as loading makes
     // them, in file order) lie one after another in memory, so walking them streams.

@@ -26,9 +26,12 @@
 #include <vector>
 
 #include "fault_injection.h"
+#include "folder_lock.h"
 #include "host_file.h"
 #include "hostwin.h"
 #include "registry_store.h"
+
+#include "folder_lock.h"
 
 namespace hostwin {
 
@@ -225,13 +228,25 @@ std::string RegistryStore::SerializeKey(const RegistryKey& key) const {
 }
 
 void RegistryStore::Save() {
-    if (!dirty_ || file_.empty()) return;
+    if (file_.empty()) return;
+    if (!shared_) {
+        if (dirty_) WriteFile();
+        return;
+    }
+    FolderLock lock(FolderLock::FolderOf(file_));
+    if (FileStamp(file_) != fileStamp_) Reload();
+    if (dirty_) WriteFile();
+    changes_.clear();
+}
+
+void RegistryStore::WriteFile() {
     ReplaceFileAtomically(file_, [this](int fd) {
         TextSink out(fd);
         PutRegistry(out, *this);
         out.Flush();
     });
     dirty_ = false;
+    fileStamp_ = FileStamp(file_);
 }
 
 }  // namespace hostwin

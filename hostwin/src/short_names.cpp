@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 
+#include "folder_lock.h"
 #include "host_file.h"
 #include "hostwin.h"
 #include "machine.h"
@@ -151,12 +152,16 @@ std::string ShortNameStore::LongNameOf(const Folder& folder, const std::string& 
     return "";
 }
 
+// The changes read, change and write the file under the folder's lock, so that no other
+// process's line is lost.
 void ShortNameStore::Freeze(const Folder& folder) {
+    FolderLock lock(FolderLock::FolderOf(file_));
     Compute(folder, true);
     Save();
 }
 
 void ShortNameStore::Added(const Folder& folder, const std::string& name) {
+    FolderLock lock(FolderLock::FolderOf(file_));
     ReloadIfChanged();
     const std::string path = Join(folder.windows, name);
     entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
@@ -170,6 +175,7 @@ void ShortNameStore::Added(const Folder& folder, const std::string& name) {
 }
 
 void ShortNameStore::Removed(const Folder& folder, const std::string& name) {
+    FolderLock lock(FolderLock::FolderOf(file_));
     ReloadIfChanged();
     const std::string path = Join(folder.windows, name);
     const size_t before = entries_.size();
@@ -183,6 +189,7 @@ void ShortNameStore::Removed(const Folder& folder, const std::string& name) {
 }
 
 void ShortNameStore::MovedTree(const std::string& fromWindows, const std::string& toWindows) {
+    FolderLock lock(FolderLock::FolderOf(file_));
     ReloadIfChanged();
     for (auto& entry : entries_)
         if (IsBelow(entry.first, fromWindows)) {

@@ -286,3 +286,46 @@ TEST(RegistryStoreTest, SavesRegistriesLargerThanItsWriteBuffer) {
     EXPECT_EQ(saved, s->Serialize());
     EXPECT_EQ(Dump(*RegistryStore::Load(m.Path("registry.reg"))), Dump(*s));
 }
+
+// Two processes' views of one registry file: each save takes in what the other wrote and
+// replays its own changes on top, so a deletion by one and unrelated changes by the other both
+// survive; a change to a key that the other deleted goes with the key, and handles follow
+// their keys by name.
+TEST(RegistryStoreTest, SharedStoresLoseNoChangeOfTheOther) {
+    ScratchMachine m({{"registry.reg",
+                       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Gone]\r\n\"v\"=\"1\"\r\n\r\n"
+                       "[HKEY_LOCAL_MACHINE\\Kept]\r\n\"a\"=\"1\"\r\n\"b\"=\"2\"\r\n\r\n"}},
+                     false);
+    const std::string file = m.Path("registry.reg");
+    auto a = RegistryStore::LoadShared(file);
+    auto b = RegistryStore::LoadShared(file);
+    RegistryKey& hklmA = *a->RootNamed(kHklm);
+    const HKEY goneHandle = a->OpenHandle(*hklmA.FindSubkey("Gone"));
+    const HKEY keptHandle = a->OpenHandle(*hklmA.FindSubkey("Kept"));
+
+    RegistryKey& hklmB = *b->RootNamed(kHklm);
+    b->DeleteValue(*hklmB.FindSubkey("Kept"), "a");
+    b->DeleteKey(*hklmB.FindSubkey("Gone"));
+    b->Save();
+
+    a->SetValue(*hklmA.FindSubkey("Kept"), "c", REG_SZ, std::string("3\0", 2));
+    a->SetValue(*hklmA.FindSubkey("Gone"), "x", REG_SZ, std::string("4\0", 2));
+    a->SetValue(Key(*a, kHklm + "\\New\\Deep"), "d", REG_DWORD, std::string("\1\0\0\0", 4));
+    a->Save();
+
+    using namespace std::string_literals;
+    const std::string expected =
+        "[HKEY_LOCAL_MACHINE]\n[HKEY_LOCAL_MACHINE\\Kept]\n<b> 1 2:2\0\n<c> 1 2:3\0\n"
+        "[HKEY_LOCAL_MACHINE\\New]\n[HKEY_LOCAL_MACHINE\\New\\Deep]\n<d> 4 4:\1\0\0\0\n"s;
+    const std::string onDisk = Dump(*RegistryStore::Load(file));
+    EXPECT_NE(onDisk.find(expected), std::string::npos) << onDisk;
+    EXPECT_EQ(onDisk.find("Gone"), std::string::npos) << onDisk;
+    EXPECT_EQ(Dump(*a), onDisk);
+    EXPECT_TRUE(a->KeyOfHandle(goneHandle)->IsDeleted());
+    EXPECT_EQ(a->KeyOfHandle(keptHandle), a->RootNamed(kHklm)->FindSubkey("Kept"));
+
+    // A save without changes of its own takes in the other's and writes nothing.
+    b->Save();
+    EXPECT_EQ(Dump(*b), onDisk);
+    EXPECT_EQ(Dump(*RegistryStore::Load(file)), onDisk);
+}
