@@ -17,6 +17,7 @@
 #include "file_object.h"
 #include "handles.h"
 #include "host_error.h"
+#include "host_file.h"
 #include "journal.h"
 #include "machine.h"
 #include "open_files.h"
@@ -203,7 +204,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         if (error == ERROR_SUCCESS && truncate && MappedSizeOfPath(resolved.host) > 0)
             error = ERROR_USER_MAPPED_FILE;
         if (error == ERROR_SUCCESS) {
-            fd = ::open(resolved.host.c_str(), (changes ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+            fd = OpenInsideFolder(resolved.host, machine.RealRoot(), changes ? O_RDWR : O_RDONLY);
             if (fd < 0) error = ErrorFromErrno(errno);
         }
         // The opens of other programs count as well; only an open that passes may truncate.

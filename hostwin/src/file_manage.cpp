@@ -16,6 +16,7 @@
 #include "drives.h"
 #include "file_object.h"
 #include "host_error.h"
+#include "host_file.h"
 #include "journal.h"
 #include "machine.h"
 #include "open_files.h"
@@ -81,7 +82,7 @@ bool WriteAll(int fd, const char* data, size_t size, int& error) {
 // half-written destination is ever seen. On failure nothing is left behind.
 DWORD CopyToTemporary(const std::string& sourceHost, const std::string& destinationHostDirectory,
                       std::string& temporaryHost) {
-    int in = ::open(sourceHost.c_str(), O_RDONLY | O_CLOEXEC);
+    int in = OpenInsideFolder(sourceHost, Machine::Current().RealRoot(), O_RDONLY);
     if (in < 0) return ErrorFromErrno(errno);
     struct stat st;
     if (::fstat(in, &st) != 0) {

@@ -195,6 +195,19 @@ bool LiesInsideFolder(const std::string& hostPath, const std::string& realFolder
            (resolved.size() == realFolder.size() || resolved[realFolder.size()] == '/');
 }
 
+int OpenInsideFolder(const std::string& hostPath, const std::string& realFolder, int flags) {
+    int fd = ::open(hostPath.c_str(), flags | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0 || errno != ELOOP) return fd;
+    // The final component is a link: open where it leads if that is inside, and that without
+    // following a link again.
+    std::string target;
+    if (!LiesInsideFolder(hostPath, realFolder, target)) {
+        errno = EACCES;
+        return -1;
+    }
+    return ::open(target.c_str(), flags | O_NOFOLLOW | O_CLOEXEC);
+}
+
 long long FileStamp(const std::string& path) {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return 0;

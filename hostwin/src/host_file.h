@@ -42,6 +42,12 @@ int CreateTemporaryBeside(const std::string& path, std::string& temporaryPath);
 // those of processes that no longer run. Those of live processes are theirs to rename.
 void RemoveStaleTemporaries(const std::string& folder);
 
+// Opens a file of a drive folder whose path was checked to lie inside realFolder: never through
+// a link in the final component that leads elsewhere by now (O_NOFOLLOW; a link there is
+// followed only to a target that is still inside). -1 with errno set (EACCES for a target
+// outside) when it cannot.
+int OpenInsideFolder(const std::string& hostPath, const std::string& realFolder, int flags);
+
 // True when hostPath, with every symbolic link resolved, lies inside realFolder (a path without
 // links, as realpath gives it). A path that does not exist yet is judged by its deepest
 // existing part; a dangling link or a link loop counts as outside. resolved receives the real

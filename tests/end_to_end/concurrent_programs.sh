@@ -87,35 +87,7 @@ fresh() {
   fi
 }
 
-# The journal's completed registry changes as a REGEDIT4 file: deletions first, then values set.
-changes_of() {
-  python3 - "$1" <<'PY'
-import json, sys
-deleted_keys, deleted_values, created, sets = [], [], [], []
-for line in open(sys.argv[1], encoding="utf-8"):
-    e = json.loads(line)
-    if not e.get("ok"):
-        continue
-    if e["event"] == "reg-delete-key":
-        deleted_keys.append(e["key"])
-    elif e["event"] == "reg-delete-value":
-        deleted_values.append((e["key"], e["value"]))
-    elif e["event"] == "reg-create-key":
-        created.append(e["key"])
-    elif e["event"] == "reg-set-value":
-        sets.append((e["key"], e["value"]))
-def text(s):
-    return s.replace("\\", "\\\\").replace('"', '\\"')
-out = ["REGEDIT4", ""]
-out += ["[-%s]\n" % k for k in deleted_keys]
-out += ["[%s]\n\"%s\"=-\n" % (k, text(v)) for k, v in deleted_values]
-out += ["[%s]\n" % k for k in created]
-# The registry writer sets each value to its own name; a value deleted later stays deleted.
-gone = set(deleted_values)
-out += ["[%s]\n\"%s\"=\"%s\"\n" % (k, text(v), text(v)) for k, v in sets if (k, v) not in gone]
-sys.stdout.write("\r\n".join(out).replace("\n", "\r\n").replace("\r\r\n", "\r\n"))
-PY
-}
+changes_of() { python3 "$source/tests/support/journal_changes.py" "$1"; }
 
 # Fails unless the part ("registry" or "files") of the difference of two folders is empty.
 require_same() {

@@ -3,7 +3,8 @@
 # copy of the sample machine) and of an `upgrade Cleanup` run from the CD (on a copy of the
 # sample package) in turn, once with ENOSPC and once with EIO, and checks after every run that
 # the program ended on its own (no crash, no sanitizer report), that registry.reg is the old
-# registry or the one a run without faults leaves (never a torn or partial one), that the
+# registry or the old one with every change the run's journal reports (never a torn or partial
+# one), that the
 # folder opens, and that no temporary file was left behind. Sleeps are cut short
 # (HOSTWIN_SLEEP_PERCENT=0), so the walk takes minutes, not hours.
 #   fault_walk.sh <directory of the built unpellam> <source root>
@@ -11,23 +12,28 @@ set -euo pipefail
 uninstaller="$1/unpellam"
 upgrade="$1/../upgrade/upgrade"
 tool="$1/../hostwin/tool/hostwin"
+source="$2"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 failures=0 points=0
 
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 
+# Whether machine m's registry is sample's with every registry change of m's journal.
+same_registry_as_journal() {
+  local sample="$1" m="$2"
+  rm -rf "$work/expected" && cp -r "$sample" "$work/expected"
+  python3 "$source/tests/support/journal_changes.py" "$m/journal.jsonl" >"$work/changes.reg"
+  "$tool" import "$work/expected" "$work/changes.reg" || return 1
+  "$tool" diff --json "$work/expected" "$m" >"$work/diff.json" || true
+  python3 -c 'import json, sys; sys.exit(1 if json.load(open(sys.argv[1]))["registry"] else 0)' \
+    "$work/diff.json"
+}
+
 # walk <name> <sample> <folder to run in> <program> [arguments...]
 walk() {
   local name="$1" sample="$2" folder="$3" program="$4"; shift 4
   local error n m code
-  # The registry a run without faults leaves.
-  m="$work/$name"
-  rm -rf "$m" && cp -r "$sample" "$m"
-  cp "$program" "$m/$folder/PROGRAM.EXE"
-  (cd "$m/$folder" && HOSTWIN_MACHINE="$m" HOSTWIN_ANSWERS= HOSTWIN_SLEEP_PERCENT=0 \
-    ./PROGRAM.EXE "$@" </dev/null >/dev/null 2>&1) || true
-  cp "$m/registry.reg" "$work/$name.final"
   for error in ENOSPC EIO; do
     n=1
     while :; do
@@ -43,8 +49,8 @@ walk() {
       [ "$code" -lt 128 ] || fail "$at: ended by signal ($code)"
       ! grep -qE 'Sanitizer|runtime error' "$work/out" || fail "$at: sanitizer report"
       "$tool" export "$m" >/dev/null 2>"$work/export.err" || fail "$at: folder unreadable: $(cat "$work/export.err")"
-      cmp -s "$m/registry.reg" "$sample/registry.reg" || cmp -s "$m/registry.reg" "$work/$name.final" ||
-        fail "$at: registry.reg is neither the old nor the new registry"
+      cmp -s "$m/registry.reg" "$sample/registry.reg" || same_registry_as_journal "$sample" "$m" ||
+        fail "$at: registry.reg is neither the old registry nor the old one with the run's changes"
       [ -z "$(find "$m" -maxdepth 1 -name '*.tmp.*')" ] || fail "$at: temporary file left"
       n=$((n + 1))
     done
