@@ -26,13 +26,18 @@ bool Shares(DWORD share, Right r) {
     return (share & bits[r]) != 0;
 }
 
+struct flock ByteLock(short type, off_t offset) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = offset;
+    lock.l_len = 1;
+    return lock;
+}
+
 // True when a descriptor other than fd's own holds a lock on the byte at offset.
 bool LockedByOthers(int fd, off_t offset) {
-    struct flock probe {};
-    probe.l_type = F_WRLCK;
-    probe.l_whence = SEEK_SET;
-    probe.l_start = offset;
-    probe.l_len = 1;
+    struct flock probe = ByteLock(F_WRLCK, offset);
     return ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
 }
 
@@ -50,11 +55,7 @@ bool TakesPart(DWORD access) {
 }
 
 void Announce(int fd, off_t offset) {
-    struct flock lock {};
-    lock.l_type = F_RDLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = offset;
-    lock.l_len = 1;
+    struct flock lock = ByteLock(F_RDLCK, offset);
     ::fcntl(fd, F_OFD_SETLK, &lock);  // read locks never conflict with one another
 }
 
