@@ -20,9 +20,11 @@ struct HeldLock {
     int depth = 0;
 };
 
+// Never destroyed: a machine may be closed (and its files written back under the lock) by an
+// exit handler that runs after the function statics are gone.
 HeldLock& Held() {
-    static HeldLock held;
-    return held;
+    static HeldLock* held = new HeldLock;
+    return *held;
 }
 
 }  // namespace
