@@ -76,54 +76,70 @@ long long StampOf(const struct stat& st) {
 
 }  // namespace
 
-bool ReadMachineFile(const std::string& path, size_t limit, std::string& contents,
-                     long long* stamp) {
-    if (stamp) *stamp = 0;
+MachineFileReader::MachineFileReader(const std::string& path, size_t limit)
+    : path_(path), limit_(limit) {
     // lstat first, so that a FIFO or device is refused without opening it at all.
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT) return false;
+        if (errno == ENOENT) return;
         Refuse(path, std::strerror(errno));
     }
     if (!S_ISREG(st.st_mode)) Refuse(path, KindOf(st.st_mode));
     // O_NOFOLLOW and O_NONBLOCK: a file swapped for a link or FIFO since the lstat still
     // neither leads elsewhere nor blocks; fstat then tells what was opened.
-    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) return false;
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) {
+        if (errno == ENOENT) return;
         Refuse(path, errno == ELOOP ? KindOf(S_IFLNK) : std::strerror(errno));
     }
-    std::string text;
     try {
-        if (::fstat(fd, &st) != 0) Refuse(path, std::strerror(errno));
+        if (::fstat(fd_, &st) != 0) Refuse(path, std::strerror(errno));
         if (!S_ISREG(st.st_mode)) Refuse(path, KindOf(st.st_mode));
-        if (stamp) *stamp = StampOf(st);
+        stamp_ = StampOf(st);
         if (static_cast<unsigned long long>(st.st_size) > limit)
             Refuse(path, "larger than " + std::to_string(limit) + " bytes");
-        // Room for the growth check below, so that a large file is never copied again.
-        text.reserve(static_cast<size_t>(st.st_size) + 4097);
-        text.resize(static_cast<size_t>(st.st_size));
-        size_t done = 0;
-        // Read to the limit and one byte beyond, in case the file grows while it is read.
-        for (;;) {
-            if (done == text.size()) {
-                if (done > limit) Refuse(path, "larger than " + std::to_string(limit) + " bytes");
-                text.resize(done + 4096 > limit + 1 ? limit + 1 : done + 4096);
-            }
-            ssize_t n = ::read(fd, &text[done], text.size() - done);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                Refuse(path, std::strerror(errno));
-            }
-            if (n == 0) break;
-            done += static_cast<size_t>(n);
-        }
-        text.resize(done);
     } catch (...) {
-        ::close(fd);
+        ::close(fd_);
         throw;
     }
-    ::close(fd);
+    size_ = static_cast<size_t>(st.st_size);
+}
+
+MachineFileReader::~MachineFileReader() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+size_t MachineFileReader::Read(char* data, size_t size) {
+    if (fd_ < 0) return 0;
+    for (;;) {
+        const ssize_t n = ::read(fd_, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            Refuse(path_, std::strerror(errno));
+        }
+        // Counted to the limit and beyond, in case the file grows while it is read.
+        read_ += static_cast<size_t>(n);
+        if (read_ > limit_) Refuse(path_, "larger than " + std::to_string(limit_) + " bytes");
+        return static_cast<size_t>(n);
+    }
+}
+
+bool ReadMachineFile(const std::string& path, size_t limit, std::string& contents,
+                     long long* stamp) {
+    if (stamp) *stamp = 0;
+    MachineFileReader file(path, limit);
+    if (stamp) *stamp = file.Stamp();
+    if (!file.Exists()) return false;
+    // Room for one read past the size, so that a file that did not grow is never copied again.
+    std::string text(file.SizeAtOpen() + 4096, '\0');
+    size_t done = 0;
+    for (;;) {
+        if (done == text.size()) text.resize(done + 4096);
+        const size_t n = file.Read(&text[done], text.size() - done);
+        if (n == 0) break;
+        done += n;
+    }
+    text.resize(done);
     contents.swap(text);
     return true;
 }

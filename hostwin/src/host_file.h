@@ -21,6 +21,34 @@ constexpr size_t kRegistryFileLimit = size_t{512} << 20;   // registry.reg
 bool ReadMachineFile(const std::string& path, size_t limit, std::string& contents,
                      long long* stamp = nullptr);
 
+// A machine file read piece by piece with the same checks, for a file too large to hold whole
+// (registry.reg): the constructor opens it and throws MachineError as ReadMachineFile does.
+class MachineFileReader {
+public:
+    MachineFileReader(const std::string& path, size_t limit);
+    ~MachineFileReader();
+    MachineFileReader(const MachineFileReader&) = delete;
+    MachineFileReader& operator=(const MachineFileReader&) = delete;
+
+    // False when the file does not exist; it then reads as empty.
+    bool Exists() const { return fd_ >= 0; }
+    size_t SizeAtOpen() const { return size_; }
+    // The FileStamp of the very file opened; 0 when it does not exist.
+    long long Stamp() const { return stamp_; }
+    // Reads up to size bytes into data; 0 at the end. Throws MachineError naming the file when
+    // it cannot be read or, having grown, holds more than limit bytes.
+    size_t Read(char* data, size_t size);
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+    size_t limit_;
+    int fd_ = -1;
+    size_t size_ = 0;
+    size_t read_ = 0;
+    long long stamp_ = 0;
+};
+
 // A stamp of the file's identity and last change (device, inode, size, change times), 0 when
 // it does not exist: a file whose stamp is unchanged need not be read again. Every write-back
 // renames a new file into place, so a file replaced by another process never keeps its stamp.

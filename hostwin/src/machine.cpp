@@ -18,11 +18,6 @@ namespace hostwin {
 
 namespace {
 
-std::unique_ptr<Machine>& OpenSlot() {
-    static std::unique_ptr<Machine> machine;
-    return machine;
-}
-
 bool IsDirectory(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -63,34 +58,34 @@ void Machine::Sync() {
     attributes_->Save();
 }
 
-Machine* Machine::IfOpen() { return OpenSlot().get(); }
+std::unique_ptr<Machine> Machine::open_;
 
-Machine& Machine::Current() {
-    if (!OpenSlot()) {
+Machine& Machine::OpenFromEnvironment() {
+    if (!open_) {
         const char* folder = std::getenv("HOSTWIN_MACHINE");
         if (!folder || !*folder)
             throw MachineError(
                 "HOSTWIN_MACHINE is not set: set it to the machine folder to work on "
                 "(a folder holding registry.reg and the drive folders c, d, ...)");
-        OpenSlot() = std::make_unique<Machine>(folder);
+        open_ = std::make_unique<Machine>(folder);
     }
-    return *OpenSlot();
+    return *open_;
 }
 
 void OpenMachine(const std::string& hostFolder) {
     auto machine = std::make_unique<Machine>(hostFolder);
     CloseMachine();
-    OpenSlot() = std::move(machine);
+    Machine::open_ = std::move(machine);
 }
 
 void CloseMachine() {
-    if (!OpenSlot()) return;
-    OpenSlot()->Sync();
-    OpenSlot().reset();
+    if (!Machine::open_) return;
+    Machine::open_->Sync();
+    Machine::open_.reset();
 }
 
 void SyncMachine() {
-    if (OpenSlot()) OpenSlot()->Sync();
+    if (Machine* machine = Machine::IfOpen()) machine->Sync();
 }
 
 }  // namespace hostwin

@@ -20,9 +20,9 @@ class Machine {
 public:
     // The open machine. When none is open yet, opens the folder that HOSTWIN_MACHINE names;
     // throws MachineError when that is unset or unusable.
-    static Machine& Current();
+    static Machine& Current() { return open_ ? *open_ : OpenFromEnvironment(); }
     // The open machine, or null; never opens one (used by the journal).
-    static Machine* IfOpen();
+    static Machine* IfOpen() { return open_.get(); }
 
     explicit Machine(const std::string& hostFolder);
     ~Machine();
@@ -56,6 +56,12 @@ public:
     size_t answersConsumed = 0;
 
 private:
+    friend void OpenMachine(const std::string& hostFolder);
+    friend void CloseMachine();
+    static Machine& OpenFromEnvironment();
+    // The open machine, one per process; read inline, since every API call asks for it.
+    static std::unique_ptr<Machine> open_;
+
     std::string root_;
     std::string realRoot_;
     MachineSettings settings_;

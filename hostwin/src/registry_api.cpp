@@ -110,7 +110,7 @@ extern "C" LONG WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD
     if (error != ERROR_SUCCESS) return error;
     if (!lpName) return ERROR_INVALID_PARAMETER;
     if (dwIndex >= key->SubkeyCount()) return ERROR_NO_MORE_ITEMS;
-    const std::string_view name = key->SubkeyAt(dwIndex).Name();
+    const std::string_view name = key->SubkeyNameAt(dwIndex);
     if (name.size() >= cchName) return ERROR_MORE_DATA;
     if (!name.empty()) std::memcpy(lpName, name.data(), name.size());
     lpName[name.size()] = '\0';

@@ -27,17 +27,19 @@
 // - Merging a file into a registry (hostwin import) also takes regedit's deletions:
 //   [-ROOT\key] deletes a key with everything below it, "name"=- deletes a value.
 //
-// The parser works in place on the text buffer, which the store keeps: a key's name is a view
-// into its [key] line, and quoted texts and hex bytes are decoded over their own text (the
-// decoded form is never longer), so loading copies nothing. Consecutive [key] lines usually
-// share their leading levels, so the keys of the previous line's levels are reused without a
-// lookup as far as the two paths agree byte for byte.
+// The parser reads the text a line at a time (a file a piece at a time, see LineReader) and
+// copies what it keeps into the store's pooled blocks, so the text itself is never held whole:
+// a key's name, a value's data, and a value's name once for all the values that share it (every
+// device's "DeviceDesc"). Quoted texts without escapes are copied straight from the line.
+// Consecutive [key] lines usually share their leading levels, so the keys of the previous
+// line's levels are reused without a lookup as far as the two paths agree byte for byte.
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "hostwin.h"
+#include "line_reader.h"
 #include "registry_store.h"
 #include "text_util.h"
 
@@ -76,12 +78,12 @@ bool StartsWithNoCase(const char* p, const char* end, const char* prefix) {
 
 class RegistryParser {
 public:
-    RegistryParser(RegistryStore& store, char* text, size_t size, const std::string& fileName,
+    RegistryParser(RegistryStore& store, LineReader& lines, const std::string& fileName,
                    bool merge)
-        : store_(store), pos_(text), end_(text + size), file_(fileName), merge_(merge) {}
+        : store_(store), lines_(lines), file_(fileName), merge_(merge) {}
 
     void Run() {
-        char *b, *e;
+        const char *b, *e;
         if (!NextLine(b, e) || std::string_view(b, static_cast<size_t>(e - b)) != "REGEDIT4")
             Fail(1, "expected the header line REGEDIT4");
         while (NextLine(b, e)) {
@@ -101,13 +103,10 @@ private:
         throw MachineError(file_ + " line " + std::to_string(line) + ": " + what);
     }
 
-    // The next line without its line end and outer blanks as [b, e); false at the end.
-    bool NextLine(char*& b, char*& e) {
-        if (pos_ >= end_) return false;
-        char* nl = static_cast<char*>(std::memchr(pos_, '\n', static_cast<size_t>(end_ - pos_)));
-        b = pos_;
-        e = nl ? nl : end_;
-        pos_ = nl ? nl + 1 : end_;
+    // The next line without its line end and outer blanks as [b, e), valid until the next
+    // call; false at the end.
+    bool NextLine(const char*& b, const char*& e) {
+        if (!lines_.Next(b, e)) return false;
         ++line_;
         if (e > b && e[-1] == '\r') --e;
         while (b < e && IsBlank(*b)) ++b;
@@ -117,7 +116,7 @@ private:
 
     // ---- Keys ----
 
-    void KeyLine(char* b, char* e) {
+    void KeyLine(const char* b, const char* e) {
         if (e - b < 2 || e[-1] != ']') Fail(line_, "a key line must end with ']'");
         FlushValues();
         if (merge_ && b[1] == '-') {
@@ -159,9 +158,33 @@ private:
             complete = stop == path.size();
             start = stop + 1;
         }
-        previous_ = path;
+        previous_.assign(path.data(), path.size());
         current_ = key;
         afterDeletion_ = false;
+        if (levels_.size() >= 2) PrefetchNextSibling(*levels_[levels_.size() - 2].key);
+    }
+
+    // Long lists of subkeys come one [key] line after another: the next sibling's slot in the
+    // parent's index is fetched while this key's values are read, so its lookup does not wait
+    // for memory. Only a guess: the next [key] line is looked for in the text at hand.
+    void PrefetchNextSibling(const RegistryKey& parent) {
+        if (!parent.subkeyIndex_) return;
+        const std::string_view ahead = lines_.Unread().substr(0, kLookAhead);
+        size_t open = 0;  // where the next line that starts with '[' starts
+        if (ahead.empty() || ahead[0] != '[') {
+            open = ahead.find("\n[");
+            if (open == std::string_view::npos) return;
+            ++open;
+        }
+        const std::string_view path = ahead.substr(open + 1);
+        const size_t parentEnd = previous_.rfind('\\');  // levels_ has two levels, so one '\'
+        if (path.size() <= parentEnd + 1 ||
+            path.compare(0, parentEnd + 1, previous_, 0, parentEnd + 1) != 0)
+            return;
+        const size_t nameEnd = path.find_first_of("\\]\r\n", parentEnd + 1);
+        if (nameEnd == std::string_view::npos || path[nameEnd] != ']') return;
+        parent.subkeyIndex_->Prefetch(
+            NameIndex::Hash(path.substr(parentEnd + 1, nameEnd - parentEnd - 1)));
     }
 
     static size_t CommonPrefix(std::string_view a, std::string_view b) {
@@ -171,12 +194,12 @@ private:
         return i;
     }
 
-    // The subkey of parent, created (with a name that points into the text) when missing.
+    // The subkey of parent, created (with its name copied into the store) when missing.
     RegistryKey& Subkey(RegistryKey& parent, std::string_view name) {
         const uint32_t hash = NameIndex::Hash(name);
         const long i = parent.SubkeyPosition(name, hash);
-        if (i >= 0) return *parent.subkeys_[static_cast<size_t>(i)];
-        RegistryKey* key = store_.NewKey(name, &parent);
+        if (i >= 0) return *parent.subkeys_[static_cast<size_t>(i)].key;
+        RegistryKey* key = store_.NewKey(store_.Keep(name), &parent);
         parent.AddSubkey(key, hash);
         store_.dirty_ = true;
         return *key;
@@ -200,20 +223,27 @@ private:
         current_ = nullptr;
         afterDeletion_ = true;
         levels_.clear();  // the cached levels may be among the deleted keys
-        previous_ = std::string_view();
+        previous_.clear();
     }
 
     // ---- Values ----
 
-    // Decodes the quoted text starting at *p ('"') over itself; returns the position after its
-    // end quote and sets out to the decoded bytes.
-    char* QuotedText(char* p, char* e, std::string_view& out) const {
-        char* w = p;
-        const char* start = p;
-        for (++p; p < e; ++p) {
+    // The quoted text starting at *p ('"'): sets out to its bytes, which lie in the line when
+    // it has no escapes and are decoded into scratch otherwise; returns the position after its
+    // end quote.
+    const char* QuotedText(const char* p, const char* e, std::string& scratch,
+                           std::string_view& out) const {
+        const char* q = p + 1;
+        while (q < e && *q != '"' && *q != '\\') ++q;
+        if (q < e && *q == '"') {
+            out = std::string_view(p + 1, static_cast<size_t>(q - p - 1));
+            return q + 1;
+        }
+        scratch.assign(p + 1, static_cast<size_t>(q - p - 1));
+        for (p = q; p < e; ++p) {
             char c = *p;
             if (c == '"') {
-                out = std::string_view(start, static_cast<size_t>(w - start));
+                out = scratch;
                 return p + 1;
             }
             if (c == '\\') {
@@ -222,43 +252,48 @@ private:
                 if (c != '\\' && c != '"')
                     Fail(line_, std::string("unknown escape '\\") + c + "' in quoted text");
             }
-            *w++ = c;
+            scratch += c;
         }
         Fail(line_, "unterminated quoted text");
     }
 
-    void ValueLine(char* b, char* e) {
+    void ValueLine(const char* b, const char* e) {
         if (!current_)
             Fail(line_, afterDeletion_ ? "value line after a [-key] deletion line"
                                        : "value line before any [key] line");
         std::string_view name;
-        char* p = b + 1;
-        if (*b == '"') p = QuotedText(b, e, name);
+        const char* p = b + 1;
+        if (*b == '"') p = QuotedText(b, e, nameScratch_, name);
         while (p < e && IsBlank(*p)) ++p;
         if (p >= e || *p != '=') Fail(line_, "expected '=' after the value name");
         ++p;
         while (p < e && IsBlank(*p)) ++p;
         const std::string_view data(p, static_cast<size_t>(e - p));
+        // Kept before anything else is read: a continuation line may move the line's bytes.
+        name = KeptName(name);
 
         if (merge_ && data == "-") {
             FlushValues();
             store_.DeleteValue(*current_, name);
         } else if (!data.empty() && data[0] == '"') {
             std::string_view text;
-            char* after = QuotedText(p, e, text);
+            const char* after = QuotedText(p, e, dataScratch_, text);
             if (after != e) Fail(line_, "unexpected text after the closing quote");
-            // The zero byte goes where the decoded text ends (at most the closing quote).
-            p[text.size()] = '\0';
-            Add(name, REG_SZ, std::string_view(p, text.size() + 1));
+            // The data are the text's bytes and one zero byte.
+            char* own = store_.NewBytes(text.size() + 1);
+            if (!text.empty()) std::memcpy(own, text.data(), text.size());
+            own[text.size()] = '\0';
+            Add(name, REG_SZ, std::string_view(own, text.size() + 1));
         } else if (StartsWithNoCase(p, e, "dword:")) {
             uint32_t v = 0;
             if (!ParseHex(data.substr(6), 8, v))
                 Fail(line_, "bad dword value '" + std::string(data.substr(6)) +
                                 "' (1 to 8 hex digits)");
-            for (int i = 0; i < 4; ++i) p[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-            Add(name, REG_DWORD, std::string_view(p, 4));
+            char* own = store_.NewBytes(4);
+            for (int i = 0; i < 4; ++i) own[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+            Add(name, REG_DWORD, std::string_view(own, 4));
         } else if (StartsWithNoCase(p, e, "hex:")) {
-            Add(name, REG_BINARY, HexBytes(p, p + 4, e));
+            Add(name, REG_BINARY, HexBytes(p + 4, e));
         } else if (StartsWithNoCase(p, e, "hex(")) {
             const size_t close = data.find(')');
             uint32_t type = 0;
@@ -268,16 +303,17 @@ private:
                                 std::string(data.substr(
                                     0, close == std::string_view::npos ? data.size() : close + 1)) +
                                 "' (expected hex(N): with N in hex)");
-            Add(name, type, HexBytes(p, p + close + 2, e));
+            Add(name, type, HexBytes(p + close + 2, e));
         } else {
             Fail(line_, "expected \"text\", dword:, hex: or hex(N): after '='");
         }
     }
 
-    // The comma-separated bytes from p to e, following '\' continuation lines, decoded over
-    // the text from out on.
-    std::string_view HexBytes(char* out, char* p, char* e) {
-        char* const start = out;
+    // The comma-separated bytes from p to e, following '\' continuation lines, copied into the
+    // store.
+    std::string_view HexBytes(const char* p, const char* e) {
+        std::string& bytes = dataScratch_;
+        bytes.clear();
         for (;;) {
             while (p < e && IsBlank(*p)) ++p;
             const bool continues = e > p && e[-1] == '\\';
@@ -286,9 +322,9 @@ private:
                 while (e > p && IsBlank(e[-1])) --e;
             }
             while (p < e) {
-                char* item = p;
+                const char* item = p;
                 while (p < e && *p != ',') ++p;
-                char* itemEnd = p;
+                const char* itemEnd = p;
                 while (item < itemEnd && IsBlank(*item)) ++item;
                 while (itemEnd > item && IsBlank(itemEnd[-1])) --itemEnd;
                 const bool comma = p < e;
@@ -297,14 +333,25 @@ private:
                 if (!ParseHex(std::string_view(item, static_cast<size_t>(itemEnd - item)), 2, v))
                     Fail(line_, "bad hex byte '" +
                                     std::string(item, static_cast<size_t>(itemEnd - item)) + "'");
-                *out++ = static_cast<char>(v);
+                bytes += static_cast<char>(v);
                 // One comma may end the list: "01,02," (nothing after it on this line).
                 if (comma && p >= e) break;
             }
-            if (!continues) return std::string_view(start, static_cast<size_t>(out - start));
+            if (!continues) return store_.Keep(bytes);
             if (!NextLine(p, e))
                 Fail(line_, "'\\' continues the hex bytes past the end of the file");
         }
+    }
+
+    // A value name as the store keeps it: names that recur (the same few names in every key of
+    // a kind) are copied once and shared.
+    std::string_view KeptName(std::string_view name) {
+        if (name.empty()) return std::string_view();
+        const size_t slot = (name.size() * 31 + static_cast<unsigned char>(name[0]) * 7 +
+                             static_cast<unsigned char>(name.back())) %
+                            kKeptNames;
+        if (keptNames_[slot] != name) keptNames_[slot] = store_.Keep(name);
+        return keptNames_[slot];
     }
 
     // Values of the key selected last are gathered in pending_ and handed to the key in one
@@ -325,7 +372,6 @@ private:
         pending_.push_back(RegistryValue{name, data, type});
         if (pending_.size() > kPendingLimit) FlushValues();
     }
-
     static bool SameNameAt(std::string_view a, std::string_view b) {
         for (size_t i = 0; i < a.size(); ++i)
             if (a[i] != b[i] && FoldCase(a[i]) != FoldCase(b[i])) return false;
@@ -337,7 +383,8 @@ private:
         RegistryKey& key = *current_;
         if (key.values_.empty()) {
             key.valueIndex_.reset();  // rebuilt from the new list when needed
-            key.values_.assign(pending_.begin(), pending_.end());
+            key.values_.Adopt(store_.NewValues(pending_.size()), pending_.data(),
+                              pending_.data() + pending_.size());
         } else {
             for (const RegistryValue& v : pending_) Set(key, v);
         }
@@ -365,21 +412,32 @@ private:
         RegistryKey* key;
     };
 
+    static constexpr size_t kKeptNames = 61;
+    static constexpr size_t kLookAhead = 1024;
+
     RegistryStore& store_;
-    char* pos_;
-    char* const end_;
+    LineReader& lines_;
     const std::string& file_;
     const bool merge_;
     bool afterDeletion_ = false;
     int line_ = 0;
     RegistryKey* current_ = nullptr;
-    std::string_view previous_;
+    std::string previous_;  // the path of the last [key] line
     std::vector<Level> levels_;
     std::vector<RegistryValue> pending_;
+    std::string nameScratch_, dataScratch_;  // decoded texts and bytes
+    std::string_view keptNames_[kKeptNames];
 };
 
-void RegistryStore::ParseText(char* text, size_t size, const std::string& fileName, bool merge) {
-    RegistryParser(*this, text, size, fileName, merge).Run();
+void RegistryStore::ParseText(const char* text, size_t size, const std::string& fileName,
+                              bool merge) {
+    LineReader lines(text, size);
+    RegistryParser(*this, lines, fileName, merge).Run();
+}
+
+void RegistryStore::ParseFile(MachineFileReader& file, bool merge) {
+    LineReader lines(file);
+    RegistryParser(*this, lines, file.Path(), merge).Run();
 }
 
 }  // namespace hostwin

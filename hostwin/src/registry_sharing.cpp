@@ -65,23 +65,18 @@ void RegistryStore::Reload() {
         bool deleted;
     };
     std::vector<OpenKey> open;
-    open.reserve(handles_.size());
-    for (const auto& h : handles_)
-        open.push_back(OpenKey{h.first,
-                               h.second->IsDeleted() ? std::string(h.second->Name())
-                                                     : h.second->FullName(),
-                               h.second->IsDeleted()});
+    open.reserve(handles_.Size());
+    handles_.ForEach([&](uintptr_t handle, const RegistryKey* key) {
+        open.push_back(OpenKey{handle,
+                               key->IsDeleted() ? std::string(key->Name()) : key->FullName(),
+                               key->IsDeleted()});
+    });
     std::vector<Change> changes;
     changes.swap(changes_);
 
     // Let go of the old tree before reading the new one, so that memory stays that of one.
-    handles_.clear();
-    keyBlocks_.clear();
-    keysInLastBlock_ = kKeysPerBlock;
-    texts_.clear();
-    buffers_.clear();
-    blockLeft_ = 0;
-    blockNext_ = nullptr;
+    handles_.Clear();
+    FreeKeys();
     CreateRoots();
     ReadFile();
 
@@ -96,7 +91,7 @@ void RegistryStore::Reload() {
                          nullptr);
             key->deleted_ = true;
         }
-        handles_.emplace(o.handle, key);
+        handles_.Insert(o.handle, key);
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -21,7 +22,6 @@ namespace {
 const char* const kRootNames[] = {
     "HKEY_CLASSES_ROOT",   "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS", nullptr,
     "HKEY_CURRENT_CONFIG", "HKEY_DYN_DATA"};
-constexpr uintptr_t kPredefinedBase = 0x80000000u;
 
 // Registry handles are numbered apart from kernel handles and from the predefined roots, and
 // never repeat within a process (so a handle of a closed machine can't reach a new one's key).
@@ -34,9 +34,6 @@ constexpr size_t kIndexFrom = 8;
 
 constexpr size_t kHugePage = 2u << 20;
 
-// Bytes kept by Keep() come from blocks of this size (larger ones get a block of their own).
-constexpr size_t kBlockSize = 64 * 1024;
-
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
@@ -48,10 +45,40 @@ bool SameName(std::string_view a, std::string_view b) {
 
 // ---- NameIndex -----------------------------------------------------------------------------
 
+namespace {
+
+// Eight bytes with the ASCII letters a to z made upper case, all in one step.
+uint64_t FoldCase8(uint64_t x) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    const uint64_t low7 = x & (0x7F * kOnes);
+    const uint64_t atLeastA = low7 + (0x80 - 'a') * kOnes;   // high bit: low7 >= 'a'
+    const uint64_t aboveZ = low7 + (0x80 - 'z' - 1) * kOnes;  // high bit: low7 > 'z'
+    const uint64_t lower = atLeastA & ~aboveZ & ~x & (0x80 * kOnes);
+    return x ^ (lower >> 2);  // 0x80 >> 2 is the case bit 0x20
+}
+
+}  // namespace
+
 uint32_t NameIndex::Hash(std::string_view name) {
-    uint32_t h = 2166136261u;  // FNV-1a over the upper-cased bytes
-    for (char c : name) h = (h ^ static_cast<unsigned char>(FoldCase(c))) * 16777619u;
-    return h;
+    // Eight upper-cased bytes at a time, one multiplication each, then a final mix so that
+    // the low bits (the slot) depend on every byte.
+    constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+    uint64_t h = name.size() * kMultiplier;
+    size_t i = 0;
+    for (; i + 8 <= name.size(); i += 8) {
+        uint64_t chunk;
+        std::memcpy(&chunk, name.data() + i, 8);
+        h = (h ^ FoldCase8(chunk)) * kMultiplier;
+    }
+    if (i < name.size()) {
+        uint64_t chunk = 0;
+        std::memcpy(&chunk, name.data() + i, name.size() - i);
+        h = (h ^ FoldCase8(chunk)) * kMultiplier;
+    }
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    h ^= h >> 33;
+    return static_cast<uint32_t>(h);
 }
 
 template <class NameAt>
@@ -61,8 +88,25 @@ long NameIndex::Find(std::string_view name, uint32_t hash, NameAt nameAt) const 
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
         const Slot& s = slots_[i];
         if (s.position == kEmpty) return -1;
-        if (s.hash == hash && SameName(nameAt(s.position), name)) return s.position;
+        if (s.hash != hash) continue;
+        const uint32_t position = Position(s.position);
+        if (SameName(nameAt(position), name)) return position;
     }
+}
+
+uint32_t NameIndex::Stored(uint32_t position) const {
+    uint32_t stored = position;
+    for (uint32_t e : erased_) {
+        if (e > stored) break;
+        ++stored;
+    }
+    return stored;
+}
+
+uint32_t NameIndex::Position(uint32_t stored) const {
+    if (erased_.empty()) return stored;
+    return stored - static_cast<uint32_t>(std::lower_bound(erased_.begin(), erased_.end(), stored) -
+                                          erased_.begin());
 }
 
 void NameIndex::FreeSlots::operator()(Slot* slots) const { std::free(slots); }
@@ -94,15 +138,16 @@ void NameIndex::Insert(uint32_t hash, uint32_t position) {
     const size_t mask = capacity_ - 1;
     size_t i = hash & mask;
     while (slots_[i].position != kEmpty) i = (i + 1) & mask;
-    slots_[i] = Slot{hash, position};
+    slots_[i] = Slot{hash, Stored(position)};
     ++count_;
 }
 
 void NameIndex::Erase(uint32_t hash, uint32_t position) {
     if (!capacity_) return;
+    const uint32_t stored = Stored(position);
     const size_t mask = capacity_ - 1;
     size_t i = hash & mask;
-    while (slots_[i].position != position) {
+    while (slots_[i].position != stored) {
         if (slots_[i].position == kEmpty) return;
         i = (i + 1) & mask;
     }
@@ -117,8 +162,51 @@ void NameIndex::Erase(uint32_t hash, uint32_t position) {
     }
     slots_[i].position = kEmpty;
     --count_;
+    erased_.insert(std::upper_bound(erased_.begin(), erased_.end(), stored), stored);
+    if (erased_.size() < kErasedLimit) return;
     for (size_t k = 0; k < capacity_; ++k)
-        if (slots_[k].position != kEmpty && slots_[k].position > position) --slots_[k].position;
+        if (slots_[k].position != kEmpty) slots_[k].position = Position(slots_[k].position);
+    erased_.clear();
+}
+
+// ---- ValueList -----------------------------------------------------------------------------
+
+ValueList::~ValueList() {
+    if (capacity_) std::free(data_);
+}
+
+void ValueList::push_back(const RegistryValue& value) {
+    if (size_ >= capacity_) {
+        const uint32_t capacity = size_ < 2 ? 4 : size_ * 2;
+        auto* grown = static_cast<RegistryValue*>(
+            capacity_ ? std::realloc(data_, capacity * sizeof(RegistryValue))
+                      : std::malloc(capacity * sizeof(RegistryValue)));
+        if (!grown) throw std::bad_alloc();
+        if (!capacity_ && size_) std::memcpy(grown, data_, size_ * sizeof(RegistryValue));
+        data_ = grown;
+        capacity_ = capacity;
+    }
+    data_[size_++] = value;
+}
+
+RegistryValue* ValueList::erase(RegistryValue* at) {
+    std::memmove(at, at + 1, static_cast<size_t>(end() - at - 1) * sizeof(RegistryValue));
+    --size_;
+    return at;
+}
+
+void ValueList::swap(ValueList& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+}
+
+void ValueList::Adopt(RegistryValue* storage, const RegistryValue* first,
+                      const RegistryValue* last) {
+    ValueList().swap(*this);
+    size_ = static_cast<uint32_t>(last - first);
+    if (size_) std::memcpy(storage, first, size_ * sizeof(RegistryValue));
+    data_ = storage;
 }
 
 // ---- RegistryKey ---------------------------------------------------------------------------
@@ -141,12 +229,12 @@ long RegistryKey::SubkeyPosition(std::string_view name, uint32_t hash) const {
         if (!subkeyIndex_) {
             subkeyIndex_ = std::make_unique<NameIndex>();
             for (size_t i = 0; i < subkeys_.size(); ++i)
-                subkeyIndex_->Insert(NameIndex::Hash(subkeys_[i]->name_), static_cast<uint32_t>(i));
+                subkeyIndex_->Insert(NameIndex::Hash(subkeys_[i].name), static_cast<uint32_t>(i));
         }
-        return subkeyIndex_->Find(name, hash, [this](uint32_t i) { return subkeys_[i]->name_; });
+        return subkeyIndex_->Find(name, hash, [this](uint32_t i) { return subkeys_[i].name; });
     }
     for (size_t i = 0; i < subkeys_.size(); ++i)
-        if (SameName(subkeys_[i]->name_, name)) return static_cast<long>(i);
+        if (SameName(subkeys_[i].name, name)) return static_cast<long>(i);
     return -1;
 }
 
@@ -165,7 +253,7 @@ long RegistryKey::ValuePosition(std::string_view name, uint32_t hash) const {
 }
 
 void RegistryKey::AddSubkey(RegistryKey* key, uint32_t hash) {
-    subkeys_.push_back(key);
+    subkeys_.push_back(Subkey{key, key->name_});
     if (subkeyIndex_) subkeyIndex_->Insert(hash, static_cast<uint32_t>(subkeys_.size() - 1));
 }
 
@@ -176,7 +264,7 @@ void RegistryKey::AddValue(const RegistryValue& value, uint32_t hash) {
 
 RegistryKey* RegistryKey::FindSubkey(std::string_view name) const {
     const long i = SubkeyPosition(name, subkeys_.size() > kIndexFrom ? NameIndex::Hash(name) : 0);
-    return i < 0 ? nullptr : subkeys_[static_cast<size_t>(i)];
+    return i < 0 ? nullptr : subkeys_[static_cast<size_t>(i)].key;
 }
 
 const RegistryValue* RegistryKey::FindValue(std::string_view name) const {
@@ -196,42 +284,38 @@ void RegistryStore::CreateRoots() {
         }
 }
 
-RegistryStore::~RegistryStore() = default;
+RegistryStore::~RegistryStore() { FreeKeys(); }
+
+void RegistryStore::FreeKeys() {
+    keys_.ForEachBlock([](char* begin, size_t used) {
+        RegistryKey* keys = reinterpret_cast<RegistryKey*>(begin);
+        for (size_t i = 0; i < used / sizeof(RegistryKey); ++i) keys[i].~RegistryKey();
+    });
+    keys_ = Arena();
+    valueLists_ = Arena();
+    bytes_ = Arena();
+    for (RegistryKey*& root : roots_) root = nullptr;
+}
 
 RegistryKey* RegistryStore::NewKey(std::string_view name, RegistryKey* parent) {
-    if (keysInLastBlock_ == kKeysPerBlock) {
-        keyBlocks_.push_back(std::unique_ptr<RegistryKey[]>(new RegistryKey[kKeysPerBlock]));
-        keysInLastBlock_ = 0;
-    }
-    RegistryKey* key = &keyBlocks_.back()[keysInLastBlock_++];
+    RegistryKey* key = new (keys_.Allocate(sizeof(RegistryKey), alignof(RegistryKey))) RegistryKey();
     key->name_ = name;
     key->parent_ = parent;
     return key;
 }
 
-char* RegistryStore::NewBuffer(size_t size) {
-    buffers_.push_back(std::unique_ptr<char[]>(new char[size + 1]));
-    char* buffer = buffers_.back().get();
-    buffer[size] = '\0';
-    return buffer;
+RegistryValue* RegistryStore::NewValues(size_t count) {
+    return static_cast<RegistryValue*>(
+        valueLists_.Allocate(count * sizeof(RegistryValue), alignof(RegistryValue)));
 }
+
+char* RegistryStore::NewBytes(size_t size) { return static_cast<char*>(bytes_.Allocate(size, 1)); }
 
 std::string_view RegistryStore::Keep(std::string_view bytes) {
     if (bytes.empty()) return std::string_view();
-    if (bytes.size() > kBlockSize / 4) {
-        char* own = NewBuffer(bytes.size());
-        std::memcpy(own, bytes.data(), bytes.size());
-        return std::string_view(own, bytes.size());
-    }
-    if (bytes.size() > blockLeft_) {
-        blockNext_ = NewBuffer(kBlockSize);
-        blockLeft_ = kBlockSize;
-    }
-    char* at = blockNext_;
-    std::memcpy(at, bytes.data(), bytes.size());
-    blockNext_ += bytes.size();
-    blockLeft_ -= bytes.size();
-    return std::string_view(at, bytes.size());
+    char* own = NewBytes(bytes.size());
+    std::memcpy(own, bytes.data(), bytes.size());
+    return std::string_view(own, bytes.size());
 }
 
 std::unique_ptr<RegistryStore> RegistryStore::Load(const std::string& hostFile) {
@@ -248,40 +332,29 @@ std::unique_ptr<RegistryStore> RegistryStore::LoadShared(const std::string& host
 }
 
 void RegistryStore::ReadFile() {
-    // The text is parsed in place and the values point into it, so the store keeps it.
-    auto text = std::make_unique<std::string>();
-    if (ReadMachineFile(file_, kRegistryFileLimit, *text, &fileStamp_)) {
-        char* data = &(*text)[0];
-        const size_t size = text->size();
-        texts_.push_back(std::move(text));
-        ParseText(data, size, file_, false);
-    }
+    MachineFileReader file(file_, kRegistryFileLimit);
+    fileStamp_ = file.Stamp();
+    if (file.Exists()) ParseFile(file, false);
     dirty_ = false;
 }
 
 std::unique_ptr<RegistryStore> RegistryStore::Parse(const std::string& text,
                                                     const std::string& fileName) {
     auto store = std::make_unique<RegistryStore>();
-    char* own = store->NewBuffer(text.size());
-    std::memcpy(own, text.data(), text.size());
-    store->ParseText(own, text.size(), fileName, false);
+    store->ParseText(text.data(), text.size(), fileName, false);
     store->dirty_ = false;
     return store;
 }
 
 void RegistryStore::Merge(const std::string& text, const std::string& fileName) {
-    char* own = NewBuffer(text.size());
-    std::memcpy(own, text.data(), text.size());
-    ParseText(own, text.size(), fileName, true);
+    ParseText(text.data(), text.size(), fileName, true);
 }
 
 RegistryKey* RegistryStore::Root(HKEY predefined) const {
-    const uintptr_t value = reinterpret_cast<uintptr_t>(predefined);
-    for (int i = 0; i < kRootSlots; ++i)
-        if (value == static_cast<uintptr_t>(static_cast<intptr_t>(
-                         static_cast<int32_t>(static_cast<uint32_t>(kPredefinedBase + i)))))
-            return roots_[i];
-    return nullptr;
+    // The predefined roots are numbered from HKEY_CLASSES_ROOT on, in slot order.
+    const uintptr_t slot = reinterpret_cast<uintptr_t>(predefined) -
+                           reinterpret_cast<uintptr_t>(HKEY_CLASSES_ROOT);
+    return slot < kRootSlots ? roots_[slot] : nullptr;
 }
 
 RegistryKey* RegistryStore::RootNamed(std::string_view name) const {
@@ -295,7 +368,7 @@ RegistryKey& RegistryStore::CreateSubkey(RegistryKey& parent, std::string_view n
     const uint32_t hash = NameIndex::Hash(name);
     const long i = parent.SubkeyPosition(name, hash);
     if (created) *created = i < 0;
-    if (i >= 0) return *parent.subkeys_[static_cast<size_t>(i)];
+    if (i >= 0) return *parent.subkeys_[static_cast<size_t>(i)].key;
     RegistryKey* key = NewKey(Keep(name), &parent);
     parent.AddSubkey(key, hash);
     dirty_ = true;
@@ -347,9 +420,9 @@ void RegistryStore::DeleteKey(RegistryKey& key) {
         pending.pop_back();
         k->deleted_ = true;
         k->parent_ = nullptr;
-        pending.insert(pending.end(), k->subkeys_.begin(), k->subkeys_.end());
-        std::vector<RegistryKey*>().swap(k->subkeys_);
-        std::vector<RegistryValue>().swap(k->values_);
+        for (const RegistryKey::Subkey& s : k->subkeys_) pending.push_back(s.key);
+        RegistryKey::SubkeyList().swap(k->subkeys_);
+        ValueList().swap(k->values_);
         k->subkeyIndex_.reset();
         k->valueIndex_.reset();
     }
@@ -361,19 +434,18 @@ HKEY RegistryStore::OpenHandle(RegistryKey& key) {
     do {
         value = nextHandle;
         nextHandle = nextHandle >= kLastHandle ? kFirstHandle : nextHandle + 4;
-    } while (handles_.count(value));
-    handles_.emplace(value, &key);
+    } while (handles_.Contains(value));
+    handles_.Insert(value, &key);
     return reinterpret_cast<HKEY>(value);
 }
 
 RegistryKey* RegistryStore::KeyOfHandle(HKEY handle) const {
     if (RegistryKey* root = Root(handle)) return root;
-    auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
-    return it == handles_.end() ? nullptr : it->second;
+    return handles_.Find(reinterpret_cast<uintptr_t>(handle));
 }
 
 bool RegistryStore::CloseHandle(HKEY handle) {
-    return handles_.erase(reinterpret_cast<uintptr_t>(handle)) > 0;
+    return handles_.Erase(reinterpret_cast<uintptr_t>(handle));
 }
 
 }  // namespace hostwin

@@ -2,10 +2,10 @@
 // six independent trees (one per predefined root), the handle table of the open keys, and the
 // changes that the registry functions make. The text format is described in registry_store.cpp.
 //
-// Built for registries of millions of keys: the file is read into one buffer and parsed in
-// place, so names and data of loaded values are views into that buffer; keys live in a pool
-// owned by the store; a key finds its subkeys and values through a hash index once it has
-// more than a few. Names and data set later are copied into the store's own blocks.
+// Built for registries of millions of keys: the file is read a piece at a time and what is
+// kept (names and data) is copied into blocks the store owns, value names that recur once for
+// all; keys and loaded value lists lie in pooled blocks too, huge-page backed when large; a
+// key finds its subkeys and values through a hash index once it has more than a few.
 #ifndef HOSTWIN_REGISTRY_STORE_H
 #define HOSTWIN_REGISTRY_STORE_H
 
@@ -15,15 +15,48 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "handle_map.h"
+#include "large_memory.h"
+
 namespace hostwin {
+
+class MachineFileReader;
 
 struct RegistryValue {
     std::string_view name;  // "" is the key's default value (@ in the file)
     std::string_view data;  // the bytes exactly as stored
     DWORD type = REG_NONE;
+};
+
+// A key's values in order, with the little of std::vector that the store uses. A loaded key's
+// list lies in storage the store owns, carved from a pool at its exact size (no allocation of
+// its own per key); a list that grows moves to a heap block of its own.
+class ValueList {
+public:
+    ValueList() = default;
+    ~ValueList();
+    ValueList(const ValueList&) = delete;
+    ValueList& operator=(const ValueList&) = delete;
+
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    RegistryValue& operator[](size_t i) { return data_[i]; }
+    const RegistryValue& operator[](size_t i) const { return data_[i]; }
+    RegistryValue* begin() { return data_; }
+    RegistryValue* end() { return data_ + size_; }
+    void push_back(const RegistryValue& value);
+    RegistryValue* erase(RegistryValue* at);
+    void swap(ValueList& other) noexcept;
+    // The list becomes a copy of [first, last) in storage (room for that many) that the store
+    // owns and this list never frees.
+    void Adopt(RegistryValue* storage, const RegistryValue* first, const RegistryValue* last);
+
+private:
+    RegistryValue* data_ = nullptr;
+    uint32_t size_ = 0;
+    uint32_t capacity_ = 0;  // of a heap block of the list's own; 0 for the store's storage
 };
 
 // The value as one line of registry text without line end: "name"="text", @=dword:00000001,
@@ -39,6 +72,10 @@ public:
     template <class NameAt>
     long Find(std::string_view name, uint32_t hash, NameAt nameAt) const;
     void Insert(uint32_t hash, uint32_t position);
+    // Asks the processor to fetch the slot where a lookup of hash starts, ahead of the lookup.
+    void Prefetch(uint32_t hash) const {
+        if (capacity_) __builtin_prefetch(&slots_[hash & (capacity_ - 1)]);
+    }
     // Removes position (whose name hashes to hash); positions above it move down by one.
     void Erase(uint32_t hash, uint32_t position);
 
@@ -48,6 +85,12 @@ private:
         uint32_t position;  // kEmpty when free
     };
     static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+    // Slots hold stored numbers: a position plus the erased numbers below it, so that an
+    // erasure needs no pass over the table; the numbers are made positions again only once
+    // kErasedLimit erasures have gathered.
+    static constexpr size_t kErasedLimit = 64;
+    uint32_t Stored(uint32_t position) const;
+    uint32_t Position(uint32_t stored) const;
     void Grow();
     struct FreeSlots {
         void operator()(Slot* slots) const;
@@ -55,6 +98,7 @@ private:
     std::unique_ptr<Slot[], FreeSlots> slots_;
     size_t capacity_ = 0;  // a power of two
     size_t count_ = 0;
+    std::vector<uint32_t> erased_;  // stored numbers of erased positions, ascending
 };
 
 // One key. Subkeys and values keep their order (file order, new ones last) and the case of
@@ -76,7 +120,8 @@ public:
     std::string FullName() const;
 
     size_t SubkeyCount() const { return subkeys_.size(); }
-    RegistryKey& SubkeyAt(size_t index) const { return *subkeys_[index]; }
+    RegistryKey& SubkeyAt(size_t index) const { return *subkeys_[index].key; }
+    std::string_view SubkeyNameAt(size_t index) const { return subkeys_[index].name; }
     RegistryKey* FindSubkey(std::string_view name) const;
 
     size_t ValueCount() const { return values_.size(); }
@@ -96,8 +141,15 @@ private:
     RegistryKey* parent_ = nullptr;
     bool isRoot_ = false;
     bool deleted_ = false;
-    std::vector<RegistryKey*> subkeys_;
-    std::vector<RegistryValue> values_;
+    // Each subkey with its name beside it, so that enumerating names by index reads only this
+    // list and the names, not the keys.
+    struct Subkey {
+        RegistryKey* key;
+        std::string_view name;
+    };
+    using SubkeyList = std::vector<Subkey, LargeAllocator<Subkey>>;
+    SubkeyList subkeys_;
+    ValueList values_;
     // Built once a list is longer than kIndexFrom; kept up to date from then on.
     mutable std::unique_ptr<NameIndex> subkeyIndex_;
     mutable std::unique_ptr<NameIndex> valueIndex_;
@@ -168,7 +220,7 @@ public:
     RegistryKey* KeyOfHandle(HKEY handle) const;
     // Closes an open handle; false when the handle is not one.
     bool CloseHandle(HKEY handle);
-    size_t OpenHandleCount() const { return handles_.size(); }
+    size_t OpenHandleCount() const { return handles_.Size(); }
 
 private:
     friend class RegistryParser;
@@ -186,13 +238,18 @@ private:
     };
 
     RegistryKey* NewKey(std::string_view name, RegistryKey* parent);
+    // Room for count values that lives as long as the store.
+    RegistryValue* NewValues(size_t count);
     // Copies bytes into the store's own blocks; the view stays valid as long as the store.
     std::string_view Keep(std::string_view bytes);
-    // A buffer of size bytes (and a zero after them) that lives as long as the store.
-    char* NewBuffer(size_t size);
-    void ParseText(char* text, size_t size, const std::string& fileName, bool merge);
+    // Room for size bytes that lives as long as the store.
+    char* NewBytes(size_t size);
+    void ParseText(const char* text, size_t size, const std::string& fileName, bool merge);
+    void ParseFile(MachineFileReader& file, bool merge);
     void ReadFile();
     void CreateRoots();
+    // Destroys every key and lets go of every name and value kept.
+    void FreeKeys();
     void WriteFile();
     // Shared stores: records a change; rereads the file and replays the changes over it.
     void Record(Change::Kind kind, const RegistryKey& key, std::string_view name = {},
@@ -209,14 +266,12 @@ private:
     RegistryKey* roots_[kRootSlots] = {};
     // Every key, in blocks that never move: keys made one after another (as loading makes
     // them, in file order) lie one after another in memory, so walking them streams.
-    static constexpr size_t kKeysPerBlock = 4096;
-    std::vector<std::unique_ptr<RegistryKey[]>> keyBlocks_;
-    size_t keysInLastBlock_ = kKeysPerBlock;
-    std::vector<std::unique_ptr<std::string>> texts_;  // the texts read, parsed in place
-    std::vector<std::unique_ptr<char[]>> buffers_;     // copied texts and kept bytes
-    size_t blockLeft_ = 0;                             // free bytes at the end of the last block
-    char* blockNext_ = nullptr;
-    std::unordered_map<uintptr_t, RegistryKey*> handles_;
+    Arena keys_;
+    // The value lists of loaded keys, each at its exact size.
+    Arena valueLists_;
+    // Names and data of keys and values.
+    Arena bytes_;
+    HandleMap<RegistryKey> handles_;
 };
 
 }  // namespace hostwin

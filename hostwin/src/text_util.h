@@ -8,7 +8,9 @@
 namespace hostwin {
 
 // ASCII case folding, the way Windows compares file, key and value names.
-char FoldCase(char c);
+inline char FoldCase(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 bool EqualsNoCase(const std::string& a, const std::string& b);
 std::string ToLowerAscii(std::string s);
 std::string ToUpperAscii(std::string s);

@@ -6,6 +6,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "hostwin.h"
 #include "scratch_machine.h"
@@ -328,4 +329,65 @@ TEST(RegistryStoreTest, SharedStoresLoseNoChangeOfTheOther) {
     b->Save();
     EXPECT_EQ(Dump(*b), onDisk);
     EXPECT_EQ(Dump(*RegistryStore::Load(file)), onDisk);
+}
+
+// A file is read a piece at a time: what it loads is what the same text parses to, with keys,
+// quoted texts with escapes and hex lists (one far longer than a piece) across the pieces'
+// ends, and value names that recur in every key kept apart from their data.
+TEST(RegistryStoreTest, LoadsAFileAsItParsesItsText) {
+    ScratchMachine m(std::map<std::string, std::string>(), false);
+    std::string text = "REGEDIT4\r\n\r\n";
+    for (int i = 0; i < 20000; ++i) {
+        const std::string n = std::to_string(i);
+        text += "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_" + n + "]\r\n\"DeviceDesc\"=\"Dev \\\"" + n +
+                "\\\"\"\r\n\"Name " + std::to_string(i % 97) + "\"=dword:" + n + "\r\n@=hex:" +
+                std::to_string(i % 90 + 10) + ",\\\r\n  00\r\n\r\n";
+        if (i == 12345) {
+            text += "[HKEY_LOCAL_MACHINE\\Long]\r\n\"Bytes\"=hex:";
+            for (int j = 0; j < 200000; ++j) text += j % 25 == 24 ? "ab,\\\r\n  " : "cd,";
+            text += "ef\r\n\r\n";
+        }
+    }
+    m.Write("registry.reg", text);
+    auto loaded = RegistryStore::Load(m.Path("registry.reg"));
+    EXPECT_EQ(Dump(*loaded), Dump(*RegistryStore::Parse(text, "registry.reg")));
+    const RegistryKey& pci = *loaded->RootNamed(kHklm)->FindSubkey("Enum")->FindSubkey("PCI");
+    ASSERT_EQ(pci.SubkeyCount(), 20000u);
+    for (size_t i = 0; i < pci.SubkeyCount(); ++i) {
+        const RegistryKey& key = pci.SubkeyAt(i);
+        ASSERT_EQ(key.ValueCount(), 3u);
+        EXPECT_EQ(std::string(key.ValueAt(1).name), "Name " + std::to_string(i % 97)) << i;
+        const size_t digits = i % 90 + 10;  // written as two decimal digits, read as hex
+        EXPECT_EQ(key.ValueAt(2).data,
+                  std::string(1, static_cast<char>(digits / 10 * 16 + digits % 10)) + '\0')
+            << i;
+    }
+    EXPECT_EQ(pci.SubkeyAt(19999).FindValue("DeviceDesc")->data,
+              std::string_view("Dev \"19999\"\0", 12));
+    EXPECT_EQ(loaded->RootNamed(kHklm)->FindSubkey("Long")->FindValue("Bytes")->data.size(),
+              200001u);
+}
+
+// Deletions from a long list renumber its index only now and then: through many such rounds,
+// every lookup finds its key and the order stays that of a plain list with the same erasures.
+TEST(RegistryStoreTest, IndexPositionsFollowManyDeletions) {
+    RegistryStore s;
+    RegistryKey& big = Key(s, kHklm + "\\Big");
+    std::vector<std::string> names;
+    for (int i = 0; i < 1000; ++i) names.push_back("Key" + std::to_string(i));
+    for (const std::string& n : names) s.CreateSubkey(big, n);
+    unsigned seed = 7;
+    for (int round = 0; round < 600; ++round) {
+        seed = seed * 1103515245u + 12345u;
+        const size_t victim = (seed >> 8) % names.size();
+        s.DeleteKey(*big.FindSubkey(names[victim]));
+        names.erase(names.begin() + static_cast<long>(victim));
+        if (round % 50 == 0) s.CreateSubkey(big, names.emplace_back("New" + std::to_string(round)));
+        for (size_t i = round % 7; i < names.size(); i += 7) {
+            const RegistryKey* found = big.FindSubkey(names[i]);
+            ASSERT_NE(found, nullptr) << round << " " << names[i];
+            ASSERT_EQ(&big.SubkeyAt(i), found) << round << " " << names[i];
+        }
+    }
+    ASSERT_EQ(big.SubkeyCount(), names.size());
 }
