@@ -199,7 +199,7 @@ private:
         const uint32_t hash = NameIndex::Hash(name);
         const long i = parent.SubkeyPosition(name, hash);
         if (i >= 0) return *parent.subkeys_[static_cast<size_t>(i)].key;
-        RegistryKey* key = store_.NewKey(store_.Keep(name), &parent);
+        RegistryKey* key = store_.NewKey(store_.KeepKeyName(name), &parent);
         parent.AddSubkey(key, hash);
         store_.dirty_ = true;
         return *key;

@@ -293,6 +293,7 @@ void RegistryStore::FreeKeys() {
     });
     keys_ = Arena();
     valueLists_ = Arena();
+    keyNames_ = Arena();
     bytes_ = Arena();
     for (RegistryKey*& root : roots_) root = nullptr;
 }
@@ -310,6 +311,12 @@ RegistryValue* RegistryStore::NewValues(size_t count) {
 }
 
 char* RegistryStore::NewBytes(size_t size) { return static_cast<char*>(bytes_.Allocate(size, 1)); }
+
+std::string_view RegistryStore::KeepKeyName(std::string_view name) {
+    char* own = static_cast<char*>(keyNames_.Allocate(name.size(), 1));
+    std::memcpy(own, name.data(), name.size());
+    return std::string_view(own, name.size());
+}
 
 std::string_view RegistryStore::Keep(std::string_view bytes) {
     if (bytes.empty()) return std::string_view();

@@ -244,6 +244,8 @@ private:
     std::string_view Keep(std::string_view bytes);
     // Room for size bytes that lives as long as the store.
     char* NewBytes(size_t size);
+    // A loaded key's name, copied beside the other loaded keys' names.
+    std::string_view KeepKeyName(std::string_view name);
     void ParseText(const char* text, size_t size, const std::string& fileName, bool merge);
     void ParseFile(MachineFileReader& file, bool merge);
     void ReadFile();
@@ -269,7 +271,10 @@ private:
     Arena keys_;
     // The value lists of loaded keys, each at its exact size.
     Arena valueLists_;
-    // Names and data of keys and values.
+    // Names of loaded keys, apart from everything else, so that enumerating a key's subkeys
+    // reads nothing but their names.
+    Arena keyNames_;
+    // Names and data of values, names of keys made later.
     Arena bytes_;
     HandleMap<RegistryKey> handles_;
 };
