@@ -13,30 +13,23 @@ void RegistryStore::Record(Change::Kind kind, const RegistryKey& key, std::strin
     changes_.push_back(Change{kind, key.FullName(), std::string(name), type, std::string(data)});
 }
 
-RegistryKey* RegistryStore::KeyNamed(const std::string& fullName) const {
+RegistryKey* RegistryStore::KeyNamed(const std::string& fullName, bool create) {
     size_t end = fullName.find('\\');
     RegistryKey* key = RootNamed(std::string_view(fullName).substr(0, end));
     while (key && end != std::string::npos) {
         const size_t start = end + 1;
         end = fullName.find('\\', start);
-        key = key->FindSubkey(std::string_view(fullName).substr(
-            start, end == std::string::npos ? std::string::npos : end - start));
+        const std::string_view level = std::string_view(fullName).substr(
+            start, end == std::string::npos ? std::string::npos : end - start);
+        key = create ? &CreateSubkey(*key, level) : key->FindSubkey(level);
     }
     return key;
 }
 
 void RegistryStore::Replay(const Change& change) {
+    // A key created here comes back with every level above it, as RegCreateKey makes them.
     if (change.kind == Change::kCreateKey) {
-        // A key created here comes back with every level above it, as RegCreateKey makes them.
-        size_t end = change.key.find('\\');
-        RegistryKey* key = RootNamed(std::string_view(change.key).substr(0, end));
-        while (key && end != std::string::npos) {
-            const size_t start = end + 1;
-            end = change.key.find('\\', start);
-            key = &CreateSubkey(*key, std::string_view(change.key).substr(
-                                          start, end == std::string::npos ? std::string::npos
-                                                                          : end - start));
-        }
+        KeyNamed(change.key, true);
         return;
     }
     // A change to a key that another process deleted meanwhile went with that key.

@@ -258,7 +258,9 @@ private:
                 DWORD type = REG_NONE, std::string_view data = {});
     void Reload();
     void Replay(const Change& change);
-    RegistryKey* KeyNamed(const std::string& fullName) const;
+    // The key of a full name (HKEY_LOCAL_MACHINE\\a\\b); with create, made with every level
+    // above it when missing; null when there is none.
+    RegistryKey* KeyNamed(const std::string& fullName, bool create = false);
 
     std::string file_;
     bool dirty_ = false;
