@@ -2,7 +2,7 @@
 //
 // Types keep their Win32 widths (DWORD 32-bit unsigned, LONG 32-bit signed, BOOL int),
 // handles are opaque pointers, and constants have their Win32 values. The functions are
-// implemented by hostwin over a machine folder (see README.md); their behaviour follows the
+// implemented by hostwin over a machine folder (see docs/hostwin.md); their behaviour follows the
 // documented Win32 semantics: return values, last-error codes and out-parameters.
 #ifndef HOSTWIN_WINDOWS_H
 #define HOSTWIN_WINDOWS_H

@@ -168,7 +168,7 @@ TEST(MachineFolder, DocumentedExamplesParseAsDocumented) {
     }
     EXPECT_GE(examples, 3);
 
-    const std::vector<std::string> readme = IniBlocks(ReadSource("README.md"));
+    const std::vector<std::string> readme = IniBlocks(ReadSource("docs/hostwin.md"));
     ASSERT_FALSE(readme.empty());
     ScratchMachine machine{{"machine.ini", readme[0]}, {"c/WINDOWS/SYSTEM/MOTVCD.VXD", "x"}};
     char dir[MAX_PATH];
