@@ -2,7 +2,7 @@
 #ifndef HOSTWIN_SHELLAPI_H
 #define HOSTWIN_SHELLAPI_H
 
-#include <windows.h>
+#include <windef.h>
 
 #define SEE_MASK_NOCLOSEPROCESS 0x00000040
 #define SEE_MASK_FLAG_NO_UI 0x00000400
