@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <string>
 
-#include "attributes.h"
+#include "hostwin/attributes.h"
 #include "fuzz_check.h"
 #include "hostwin.h"
-#include "win_path.h"
+#include "hostwin/win_path.h"
 
 namespace {
 

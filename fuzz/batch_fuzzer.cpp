@@ -8,7 +8,7 @@
 
 #include "fuzz_check.h"
 #include "fuzz_machine.h"
-#include "process_batch.h"
+#include "kernel32/process_batch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzMachineRoot();

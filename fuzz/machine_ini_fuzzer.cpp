@@ -6,8 +6,8 @@
 
 #include "fuzz_check.h"
 #include "hostwin.h"
-#include "machine_settings.h"
-#include "win_path.h"
+#include "hostwin/machine_settings.h"
+#include "hostwin/win_path.h"
 
 namespace {
 

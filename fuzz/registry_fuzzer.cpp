@@ -6,7 +6,7 @@
 
 #include "fuzz_check.h"
 #include "hostwin.h"
-#include "registry_store.h"
+#include "hostwin/registry_store.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "registry_store.h"
+#include "hostwin/registry_store.h"
 
 namespace hostwin_import {
 

@@ -3,17 +3,11 @@
 #ifndef HOSTWIN_HOSTWIN_H
 #define HOSTWIN_HOSTWIN_H
 
-#include <stdexcept>
 #include <string>
 
-namespace hostwin {
+#include "hostwin/machine_error.h"
 
-// A machine folder that cannot be used: missing, or with a malformed registry.reg,
-// machine.ini or attributes.txt. The message names the file and, where it helps, the line.
-class MachineError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+namespace hostwin {
 
 // Opens the machine folder at hostFolder (replacing any machine open before, after saving it).
 // Throws MachineError when the folder or one of its files cannot be used; nothing is written then.

@@ -1,4 +1,4 @@
-#include "attributes.h"
+#include "hostwin/attributes.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,13 +8,13 @@
 #include <cstdlib>
 #include <unordered_map>
 
-#include "drives.h"
-#include "folder_lock.h"
-#include "host_file.h"
-#include "hostwin.h"
-#include "machine.h"
-#include "text_util.h"
-#include "win_path.h"
+#include "hostwin/drives.h"
+#include "hostwin/folder_lock.h"
+#include "hostwin/host_file.h"
+#include "hostwin/machine_error.h"
+#include "hostwin/machine.h"
+#include "hostwin/text_util.h"
+#include "hostwin/win_path.h"
 
 namespace hostwin {
 

@@ -1,14 +1,14 @@
-// GetDriveTypeA (kernel32) and the drive table of machine.ini.
-#include "drives.h"
+// The drive table of machine.ini: each drive letter's type and write protection.
+#include "hostwin/drives.h"
 
 #include <sys/stat.h>
 
 #include <string>
 
-#include "hostwin.h"
-#include "machine.h"
-#include "text_util.h"
-#include "win_path.h"
+#include "hostwin/machine_error.h"
+#include "hostwin/machine.h"
+#include "hostwin/text_util.h"
+#include "hostwin/win_path.h"
 
 namespace hostwin {
 
@@ -99,14 +99,3 @@ DWORD WriteProtectError(char driveLetter) {
 }
 
 }  // namespace hostwin
-
-extern "C" UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName) {
-    std::string root = lpRootPathName ? lpRootPathName : hostwin::CurrentDirectory().substr(0, 3);
-    // Only a drive root with its backslash names a drive ("C:\"); anything else has no root.
-    if (root.size() != 3 || root[1] != ':' || (root[2] != '\\' && root[2] != '/'))
-        return DRIVE_NO_ROOT_DIR;
-    char letter = root[0];
-    if (!((letter >= 'a' && letter <= 'z') || (letter >= 'A' && letter <= 'Z')))
-        return DRIVE_NO_ROOT_DIR;
-    return hostwin::DriveType(letter);
-}

@@ -1,4 +1,4 @@
-#include "fault_injection.h"
+#include "hostwin/fault_injection.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -8,35 +8,40 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "journal.h"
+#include "hostwin/journal.h"
+
+#include "hostwin/session.h"
 
 namespace hostwin {
 
 namespace {
 
-struct FaultPlan {
+struct FaultPlan : SessionPart {
     unsigned long long at = 0;  // 0: no fault
     int error = 0;
     unsigned long long seen = 0;
 };
 
-FaultPlan ReadPlan() {
-    FaultPlan plan;
+// Read from HOSTWIN_FAULT when the session first asks.
+void ReadPlan(FaultPlan& plan) {
     const char* text = std::getenv("HOSTWIN_FAULT");
-    if (!text) return plan;
+    if (!text) return;
     char* end = nullptr;
     const unsigned long long at = std::strtoull(text, &end, 10);
-    if (!end || *end != ':') return plan;
+    if (!end || *end != ':') return;
     if (std::strcmp(end + 1, "ENOSPC") == 0) plan.error = ENOSPC;
     else if (std::strcmp(end + 1, "EIO") == 0) plan.error = EIO;
-    else return plan;
+    else return;
     plan.at = at;
-    return plan;
 }
+
+struct SessionFaultPlan : FaultPlan {
+    SessionFaultPlan() { ReadPlan(*this); }
+};
 
 // The error to fail this call with, or 0; counts the call.
 int Fault(const char* call) {
-    static FaultPlan plan = ReadPlan();
+    FaultPlan& plan = Session::Current().Part<SessionFaultPlan>(Session::kFaultPlan);
     if (plan.at == 0) return 0;
     if (++plan.seen != plan.at) return 0;
     JournalEvent("fault-injected")

@@ -1,4 +1,4 @@
-#include "folder_lock.h"
+#include "hostwin/folder_lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -7,25 +7,23 @@
 #include <cerrno>
 #include <cstring>
 
-#include "hostwin.h"
+#include "hostwin/machine_error.h"
+#include "hostwin/session.h"
 
 namespace hostwin {
 
 namespace {
 
 // The lock this process holds: its folder, descriptor and nesting depth.
-struct HeldLock {
+struct HeldLock : SessionPart {
     std::string folder;
     int fd = -1;
     int depth = 0;
 };
 
-// Never destroyed: a machine may be closed (and its files written back under the lock) by an
-// exit handler that runs after the function statics are gone.
-HeldLock& Held() {
-    static HeldLock* held = new HeldLock;
-    return *held;
-}
+// Kept by the session, which destroys it after the machine: a machine closed late still writes
+// back under the lock.
+HeldLock& Held() { return Session::Current().Part<HeldLock>(Session::kFolderLock); }
 
 }  // namespace
 

@@ -1,4 +1,4 @@
-#include "host_error.h"
+#include "hostwin/host_error.h"
 
 #include <cerrno>
 

@@ -1,4 +1,4 @@
-#include "host_file.h"
+#include "hostwin/host_file.h"
 
 #include <dirent.h>
 #include <limits.h>
@@ -14,7 +14,7 @@
 #include <cstring>
 #include <random>
 
-#include "hostwin.h"
+#include "hostwin/machine_error.h"
 
 namespace hostwin {
 
@@ -157,7 +157,8 @@ int OpenForAppend(const std::string& path) {
 }
 
 int CreateTemporaryBeside(const std::string& path, std::string& temporaryPath) {
-    static std::mt19937_64 generator{std::random_device{}()};
+    // A fresh seed for each file: the name only has to be hard to guess and free.
+    std::mt19937_64 generator{std::random_device{}()};
     for (int attempt = 0; attempt < 16; ++attempt) {
         char suffix[48];
         std::snprintf(suffix, sizeof suffix, ".tmp.%ld.%016llx", static_cast<long>(::getpid()),

@@ -1,9 +1,9 @@
-#include "ini_file.h"
+#include "hostwin/ini_file.h"
 
 #include <unordered_map>
 
-#include "hostwin.h"
-#include "text_util.h"
+#include "hostwin/machine_error.h"
+#include "hostwin/text_util.h"
 
 namespace hostwin {
 

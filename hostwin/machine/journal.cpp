@@ -1,11 +1,11 @@
-#include "journal.h"
+#include "hostwin/journal.h"
 
 #include <unistd.h>
 
 #include <cstdio>
 
-#include "host_file.h"
-#include "machine.h"
+#include "hostwin/host_file.h"
+#include "hostwin/machine.h"
 
 namespace hostwin {
 

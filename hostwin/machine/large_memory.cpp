@@ -1,4 +1,4 @@
-#include "large_memory.h"
+#include "hostwin/large_memory.h"
 
 #include <sys/mman.h>
 

@@ -1,4 +1,4 @@
-#include "line_reader.h"
+#include "hostwin/line_reader.h"
 
 #include <cstring>
 #include <utility>

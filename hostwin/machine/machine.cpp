@@ -1,4 +1,4 @@
-#include "machine.h"
+#include "hostwin/machine.h"
 
 #include <limits.h>
 #include <sys/stat.h>
@@ -7,12 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "attributes.h"
-#include "host_file.h"
+#include "hostwin/attributes.h"
+#include "hostwin/host_file.h"
 #include "hostwin.h"
-#include "registry_store.h"
-#include "text_util.h"
-#include "win_path.h"
+#include "hostwin/machine_error.h"
+#include "hostwin/registry_store.h"
+#include "hostwin/text_util.h"
+#include "hostwin/win_path.h"
 
 namespace hostwin {
 
@@ -58,30 +59,17 @@ void Machine::Sync() {
     attributes_->Save();
 }
 
-std::unique_ptr<Machine> Machine::open_;
-
-Machine& Machine::OpenFromEnvironment() {
-    if (!open_) {
-        const char* folder = std::getenv("HOSTWIN_MACHINE");
-        if (!folder || !*folder)
-            throw MachineError(
-                "HOSTWIN_MACHINE is not set: set it to the machine folder to work on "
-                "(a folder holding registry.reg and the drive folders c, d, ...)");
-        open_ = std::make_unique<Machine>(folder);
-    }
-    return *open_;
-}
-
 void OpenMachine(const std::string& hostFolder) {
     auto machine = std::make_unique<Machine>(hostFolder);
     CloseMachine();
-    Machine::open_ = std::move(machine);
+    Session::Current().SetMachine(std::move(machine));
 }
 
 void CloseMachine() {
-    if (!Machine::open_) return;
-    Machine::open_->Sync();
-    Machine::open_.reset();
+    Machine* machine = Machine::IfOpen();
+    if (!machine) return;
+    machine->Sync();
+    Session::Current().SetMachine(nullptr);
 }
 
 void SyncMachine() {

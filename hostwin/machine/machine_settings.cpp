@@ -1,13 +1,13 @@
-#include "machine_settings.h"
+#include "hostwin/machine_settings.h"
 
 #include <unordered_map>
 
-#include "devices.h"
-#include "drives.h"
-#include "hostwin.h"
-#include "simulated_programs.h"
-#include "text_util.h"
-#include "win_path.h"
+#include "hostwin/device_settings.h"
+#include "hostwin/drives.h"
+#include "hostwin/machine_error.h"
+#include "hostwin/simulated_programs.h"
+#include "hostwin/text_util.h"
+#include "hostwin/win_path.h"
 
 namespace hostwin {
 

@@ -1,11 +1,12 @@
-#include "open_files.h"
+#include "hostwin/open_files.h"
 
-#include "share_locks.h"
+#include "hostwin/share_locks.h"
 
 #include <map>
 
-#include "machine.h"
-#include "win_path.h"
+#include "hostwin/machine.h"
+#include "hostwin/session.h"
+#include "hostwin/win_path.h"
 
 namespace hostwin {
 
@@ -18,10 +19,15 @@ struct OpenRecord {
     bool deleteOnClose = false;
 };
 
-std::map<int, OpenRecord>& Opens() {
-    static std::map<int, OpenRecord> opens;
-    return opens;
-}
+// The open files of the session, by the id RegisterOpen gave them.
+struct OpenFiles : SessionPart {
+    std::map<int, OpenRecord> records;
+    int next = 1;
+};
+
+OpenFiles& TheOpenFiles() { return Session::Current().Part<OpenFiles>(Session::kOpenFiles); }
+
+std::map<int, OpenRecord>& Opens() { return TheOpenFiles().records; }
 
 bool Reads(DWORD access) { return (access & (GENERIC_READ | GENERIC_ALL)) != 0; }
 bool Writes(DWORD access) { return (access & (GENERIC_WRITE | GENERIC_ALL)) != 0; }
@@ -36,9 +42,9 @@ bool IsBelow(const std::string& path, const std::string& directory) {
 }  // namespace
 
 int RegisterOpen(const std::string& windowsPath, DWORD access, DWORD share) {
-    static int next = 1;
-    Opens()[next] = OpenRecord{windowsPath, access, share};
-    return next++;
+    OpenFiles& files = TheOpenFiles();
+    files.records[files.next] = OpenRecord{windowsPath, access, share};
+    return files.next++;
 }
 
 void MarkDeleteOnClose(int id) {

@@ -38,10 +38,10 @@
 #include <string_view>
 #include <vector>
 
-#include "hostwin.h"
-#include "line_reader.h"
-#include "registry_store.h"
-#include "text_util.h"
+#include "hostwin/machine_error.h"
+#include "hostwin/line_reader.h"
+#include "hostwin/registry_store.h"
+#include "hostwin/text_util.h"
 
 namespace hostwin {
 

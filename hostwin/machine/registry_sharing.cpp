@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "registry_store.h"
+#include "hostwin/registry_store.h"
 
 namespace hostwin {
 

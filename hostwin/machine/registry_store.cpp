@@ -1,6 +1,6 @@
 // The registry store: keys and values, the name indexes, the handle table. Reading the text
 // is in registry_parse.cpp, writing it in registry_write.cpp.
-#include "registry_store.h"
+#include "hostwin/registry_store.h"
 
 #include <sys/mman.h>
 
@@ -10,9 +10,9 @@
 #include <new>
 #include <utility>
 
-#include "host_file.h"
-#include "hostwin.h"
-#include "text_util.h"
+#include "hostwin/host_file.h"
+#include "hostwin/machine_error.h"
+#include "hostwin/text_util.h"
 
 namespace hostwin {
 

@@ -25,13 +25,13 @@
 #include <string>
 #include <vector>
 
-#include "fault_injection.h"
-#include "folder_lock.h"
-#include "host_file.h"
-#include "hostwin.h"
-#include "registry_store.h"
+#include "hostwin/fault_injection.h"
+#include "hostwin/folder_lock.h"
+#include "hostwin/host_file.h"
+#include "hostwin/machine_error.h"
+#include "hostwin/registry_store.h"
 
-#include "folder_lock.h"
+#include "hostwin/folder_lock.h"
 
 namespace hostwin {
 

@@ -1,4 +1,4 @@
-#include "running_programs.h"
+#include "hostwin/running_programs.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 #include <vector>
+
+#include "hostwin/session.h"
 
 namespace hostwin {
 
@@ -59,15 +61,12 @@ struct KnownProcess {
     bool Running() const { return startTime != 0 && StartTimeOf(pid) == startTime; }
 };
 
-struct Knowledge {
+struct Knowledge : SessionPart {
     std::vector<KnownProcess> processes;
     bool commandInterpreter = false;  // this process runs a batch: it has no executable
 };
 
-Knowledge& Known() {
-    static Knowledge knowledge;
-    return knowledge;
-}
+Knowledge& Known() { return Session::Current().Part<Knowledge>(Session::kRunningPrograms); }
 
 }  // namespace
 

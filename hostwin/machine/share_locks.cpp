@@ -1,10 +1,10 @@
-#include "share_locks.h"
+#include "hostwin/share_locks.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "folder_lock.h"
-#include "open_files.h"
+#include "hostwin/folder_lock.h"
+#include "hostwin/open_files.h"
 
 namespace hostwin {
 

@@ -1,4 +1,4 @@
-#include "short_names.h"
+#include "hostwin/short_names.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,12 +8,12 @@
 #include <memory>
 #include <set>
 
-#include "folder_lock.h"
-#include "host_file.h"
-#include "hostwin.h"
-#include "machine.h"
-#include "text_util.h"
-#include "win_path.h"
+#include "hostwin/folder_lock.h"
+#include "hostwin/host_file.h"
+#include "hostwin/machine_error.h"
+#include "hostwin/machine.h"
+#include "hostwin/text_util.h"
+#include "hostwin/win_path.h"
 
 namespace hostwin {
 
@@ -212,15 +212,24 @@ void ShortNameStore::Save() {
     loadedStamp_ = FileStamp(file_);
 }
 
+namespace {
+
+// The session's aliases: those of the machine folder that is open now.
+struct SessionShortNames : SessionPart {
+    std::unique_ptr<ShortNameStore> store;
+    std::string root;
+};
+
+}  // namespace
+
 ShortNameStore& ShortNames() {
-    static std::unique_ptr<ShortNameStore> store;
-    static std::string root;
+    SessionShortNames& names = Session::Current().Part<SessionShortNames>(Session::kShortNames);
     Machine& machine = Machine::Current();
-    if (!store || root != machine.Root()) {
-        store = std::make_unique<ShortNameStore>(machine.HostPath("shortnames.txt"));
-        root = machine.Root();
+    if (!names.store || names.root != machine.Root()) {
+        names.store = std::make_unique<ShortNameStore>(machine.HostPath("shortnames.txt"));
+        names.root = machine.Root();
     }
-    return *store;
+    return *names.store;
 }
 
 }  // namespace hostwin

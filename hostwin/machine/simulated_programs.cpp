@@ -1,12 +1,12 @@
-#include "simulated_programs.h"
+#include "hostwin/simulated_programs.h"
 
 #include <cstdlib>
 #include <map>
 #include <utility>
 
-#include "hostwin.h"
-#include "text_util.h"
-#include "win_path.h"
+#include "hostwin/machine_error.h"
+#include "hostwin/text_util.h"
+#include "hostwin/win_path.h"
 
 namespace hostwin {
 

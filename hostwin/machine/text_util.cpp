@@ -1,6 +1,6 @@
-#include "text_util.h"
+#include "hostwin/text_util.h"
 
-#include "fault_injection.h"
+#include "hostwin/fault_injection.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host_file.h"
-#include "hostwin.h"
+#include "hostwin/host_file.h"
+#include "hostwin/machine_error.h"
 
 namespace hostwin {
 
@@ -31,6 +31,12 @@ std::string ToLowerAscii(std::string s) {
 std::string ToUpperAscii(std::string s) {
     for (char& c : s) c = FoldCase(c);
     return s;
+}
+
+std::string Hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
+    return text;
 }
 
 std::string Trim(const std::string& s) {

@@ -1,4 +1,4 @@
-#include "win_path.h"
+#include "hostwin/win_path.h"
 
 #include <dirent.h>
 #include <limits.h>
@@ -8,11 +8,11 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "host_file.h"
-#include "journal.h"
-#include "machine.h"
-#include "short_names.h"
-#include "text_util.h"
+#include "hostwin/host_file.h"
+#include "hostwin/journal.h"
+#include "hostwin/machine.h"
+#include "hostwin/short_names.h"
+#include "hostwin/text_util.h"
 
 namespace hostwin {
 

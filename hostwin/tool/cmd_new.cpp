@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "hostwin.h"
-#include "machine.h"
-#include "text_util.h"
+#include "hostwin/machine.h"
+#include "hostwin/text_util.h"
 #include "tool.h"
-#include "win_path.h"
+#include "hostwin/win_path.h"
 
 namespace hostwin_tool {
 

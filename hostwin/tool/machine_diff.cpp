@@ -8,14 +8,14 @@
 #include <memory>
 #include <set>
 
-#include "attributes.h"
+#include "hostwin/attributes.h"
 #include "hostwin.h"
-#include "journal.h"
+#include "hostwin/journal.h"
 #include "progress.h"
 #include "registry_file.h"
-#include "registry_store.h"
-#include "text_util.h"
-#include "win_path.h"
+#include "hostwin/registry_store.h"
+#include "hostwin/text_util.h"
+#include "hostwin/win_path.h"
 
 namespace hostwin_tool {
 

@@ -14,7 +14,7 @@
 
 #include "hostwin.h"
 #include "progress.h"
-#include "text_util.h"
+#include "hostwin/text_util.h"
 
 namespace hostwin_tool {
 

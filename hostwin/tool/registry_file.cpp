@@ -4,10 +4,10 @@
 
 #include <cstdio>
 
-#include "host_file.h"
+#include "hostwin/host_file.h"
 #include "hostwin.h"
 #include "progress.h"
-#include "text_util.h"
+#include "hostwin/text_util.h"
 
 namespace hostwin_tool {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "registry_store.h"
+#include "hostwin/registry_store.h"
 
 namespace hostwin_tool {
 

@@ -11,7 +11,7 @@
 #include "creg_writer.h"
 #include "hive_reader.h"
 #include "import_windows.h"
-#include "registry_store.h"
+#include "hostwin/registry_store.h"
 
 namespace {
 

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "large_registry.h"
-#include "registry_store.h"
+#include "hostwin/registry_store.h"
 
 extern char** environ;
 

@@ -1,14 +1,14 @@
 // Reading a file a piece at a time gives the same lines as reading the text whole, wherever
 // the pieces end: inside a line, between CR and LF, after a last line without LF, and with
 // lines longer than the buffer.
-#include "line_reader.h"
+#include "hostwin/line_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "host_file.h"
+#include "hostwin/host_file.h"
 #include "scratch_machine.h"
 
 namespace {

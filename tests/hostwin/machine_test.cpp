@@ -15,9 +15,9 @@
 #include <sstream>
 #include <string>
 
-#include "attributes.h"
+#include "hostwin/attributes.h"
 #include "hostwin.h"
-#include "machine_settings.h"
+#include "hostwin/machine_settings.h"
 #include "scratch_machine.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // registry.reg reading and writing: round trips, regedit's layout, malformed files.
-#include "registry_store.h"  // the store itself, below the API
+#include "hostwin/registry_store.h"  // the store itself, below the API
 
 #include <gtest/gtest.h>
 

@@ -18,9 +18,9 @@
 #include "hive_reader.h"
 #include "import_error.h"
 #include "import_windows.h"
-#include "machine.h"
+#include "hostwin/machine.h"
 #include "win9x_registry.h"
-#include "registry_store.h"
+#include "hostwin/registry_store.h"
 
 using hostwin_import::ImportError;
 using hostwin_import::ImportOptions;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "creg_writer.h"
-#include "registry_store.h"
+#include "hostwin/registry_store.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "driver_cleaner.h"
-#include "machine.h"  // the count of open registry handles
-#include "registry_store.h"
+#include "hostwin/machine.h"  // the count of open registry handles
+#include "hostwin/registry_store.h"
 #include "scratch_machine.h"
 
 namespace {

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "journal.h"
-#include "machine.h"
-#include "registry_store.h"
+#include "hostwin/journal.h"
+#include "hostwin/machine.h"
+#include "hostwin/registry_store.h"
 
 using namespace hostwin;
 

@@ -1,11 +1,9 @@
-// Thread tokens, privileges and ExitWindowsEx (advapi32, user32). The 9x family has no
-// security tokens; the NT family has them, but a thread that impersonates nobody has none.
-// ExitWindowsEx records the restart request and restarts nothing.
+// Thread tokens and privileges (advapi32). The 9x family has no security tokens; the NT family
+// has them, but a thread that impersonates nobody has none.
 #include <cstring>
 
-#include "host_error.h"
-#include "journal.h"
-#include "machine.h"
+#include "hostwin/host_error.h"
+#include "hostwin/machine.h"
 
 using namespace hostwin;
 
@@ -25,10 +23,6 @@ const Privilege kPrivileges[] = {
 };
 
 }  // namespace
-
-extern "C" HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(-1); }
-
-extern "C" HANDLE WINAPI GetCurrentThread(void) { return reinterpret_cast<HANDLE>(-2); }
 
 extern "C" BOOL WINAPI OpenThreadToken(HANDLE ThreadHandle, DWORD, BOOL, PHANDLE TokenHandle) {
     if (!Machine::Current().IsWin9x() && ThreadHandle != GetCurrentThread())
@@ -55,12 +49,4 @@ extern "C" BOOL WINAPI AdjustTokenPrivileges(HANDLE, BOOL, PTOKEN_PRIVILEGES, DW
     // No token can be opened here, so every handle passed in is invalid.
     if (Machine::Current().IsWin9x()) return Fail(ERROR_CALL_NOT_IMPLEMENTED);
     return Fail(ERROR_INVALID_HANDLE);
-}
-
-extern "C" BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason) {
-    JournalEvent("restart")
-        .Number("flags", static_cast<long long>(uFlags))
-        .Number("reserved", static_cast<long long>(dwReason))
-        .Write();
-    return TRUE;
 }

@@ -15,13 +15,8 @@
 
 #include <string>
 
-#include "ini_file.h"
 
 namespace hostwin {
-
-// Throws MachineError naming the line of a malformed [devices] section (checked when the
-// machine opens).
-void CheckDeviceSettings(const IniFile& settings, const std::string& fileLabel);
 
 // Opens the device that a "\\.\NAME" file name names; INVALID_HANDLE_VALUE with the last error
 // set (ERROR_FILE_NOT_FOUND) when no such device is installed. CreateFileA calls it.

@@ -1,12 +1,12 @@
 // GetFileAttributesA, SetFileAttributesA (kernel32), over the attribute store.
 #include <cstdio>
 
-#include "attributes.h"
-#include "drives.h"
-#include "host_error.h"
-#include "journal.h"
-#include "machine.h"
-#include "win_path.h"
+#include "hostwin/attributes.h"
+#include "hostwin/drives.h"
+#include "hostwin/host_error.h"
+#include "hostwin/journal.h"
+#include "hostwin/machine.h"
+#include "hostwin/win_path.h"
 
 using namespace hostwin;
 

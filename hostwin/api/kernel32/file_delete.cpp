@@ -4,16 +4,16 @@
 
 #include <cerrno>
 
-#include "attributes.h"
-#include "drives.h"
+#include "hostwin/attributes.h"
+#include "hostwin/drives.h"
 #include "file_object.h"
-#include "host_error.h"
-#include "journal.h"
-#include "machine.h"
-#include "open_files.h"
-#include "running_programs.h"
-#include "short_names.h"
-#include "win_path.h"
+#include "hostwin/host_error.h"
+#include "hostwin/journal.h"
+#include "hostwin/machine.h"
+#include "hostwin/open_files.h"
+#include "hostwin/running_programs.h"
+#include "hostwin/short_names.h"
+#include "hostwin/win_path.h"
 
 using namespace hostwin;
 

@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "attributes.h"
+#include "hostwin/attributes.h"
 #include "handles.h"
-#include "host_file.h"
-#include "host_error.h"
-#include "machine.h"
-#include "short_names.h"
-#include "text_util.h"
-#include "win_path.h"
+#include "hostwin/host_file.h"
+#include "hostwin/host_error.h"
+#include "hostwin/machine.h"
+#include "hostwin/short_names.h"
+#include "hostwin/text_util.h"
+#include "hostwin/win_path.h"
 
 namespace hostwin {
 

@@ -10,21 +10,21 @@
 #include <cstring>
 #include <string>
 
-#include "fault_injection.h"
-#include "attributes.h"
+#include "hostwin/fault_injection.h"
+#include "hostwin/attributes.h"
 #include "devices.h"
-#include "drives.h"
+#include "hostwin/drives.h"
 #include "file_object.h"
 #include "handles.h"
-#include "host_error.h"
-#include "host_file.h"
-#include "journal.h"
-#include "machine.h"
-#include "open_files.h"
-#include "running_programs.h"
-#include "share_locks.h"
-#include "short_names.h"
-#include "win_path.h"
+#include "hostwin/host_error.h"
+#include "hostwin/host_file.h"
+#include "hostwin/journal.h"
+#include "hostwin/machine.h"
+#include "hostwin/open_files.h"
+#include "hostwin/running_programs.h"
+#include "hostwin/share_locks.h"
+#include "hostwin/short_names.h"
+#include "hostwin/win_path.h"
 
 namespace hostwin {
 

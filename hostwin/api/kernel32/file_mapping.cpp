@@ -17,10 +17,11 @@
 #include <memory>
 #include <set>
 
-#include "fault_injection.h"
+#include "hostwin/fault_injection.h"
 #include "file_object.h"
 #include "handles.h"
-#include "host_error.h"
+#include "hostwin/host_error.h"
+#include "hostwin/session.h"
 
 namespace hostwin {
 
@@ -33,33 +34,29 @@ constexpr uint64_t kAllocationGranularity = 65536;
 class Section {
 public:
     Section(int descriptor, uint64_t sectionSize, DWORD pageProtection,
-            std::shared_ptr<FileChangeRecord> changeRecord)
+            std::shared_ptr<FileChangeRecord> changeRecord, std::set<const Section*>& liveSet)
         : fd(descriptor), size(sectionSize), protect(pageProtection),
-          change(std::move(changeRecord)) {
+          change(std::move(changeRecord)), live(liveSet) {
         struct stat st;
         if (::fstat(fd, &st) == 0) {
             device = st.st_dev;
             inode = st.st_ino;
         }
-        Live().insert(this);
+        live.insert(this);
     }
     ~Section() {
-        Live().erase(this);
+        live.erase(this);
         ::close(fd);
     }
     Section(const Section&) = delete;
     Section& operator=(const Section&) = delete;
 
-    // Every section that a mapping handle or a view still holds.
-    static std::set<const Section*>& Live() {
-        static std::set<const Section*> live;
-        return live;
-    }
-
     const int fd;
     const uint64_t size;
     const DWORD protect;  // PAGE_READONLY, PAGE_READWRITE or PAGE_WRITECOPY
     const std::shared_ptr<FileChangeRecord> change;  // null for memory without a file
+    // The session's sections, this one among them while it lives.
+    std::set<const Section*>& live;
     dev_t device = 0;
     ino_t inode = 0;
 };
@@ -76,11 +73,16 @@ struct View {
     std::shared_ptr<Section> section;
 };
 
-// Views by base address.
-std::map<uintptr_t, View>& Views() {
-    static std::map<uintptr_t, View> views;
-    return views;
-}
+// The session's mappings: every section that a mapping handle or a view still holds, and the
+// views by base address. The views go first, so a section they hold leaves the set it is in.
+struct Mappings : SessionPart {
+    std::set<const Section*> live;
+    std::map<uintptr_t, View> views;
+};
+
+Mappings& TheMappings() { return Session::Current().Part<Mappings>(Session::kMappings); }
+
+std::map<uintptr_t, View>& Views() { return TheMappings().views; }
 
 // The view that contains the address, or Views().end().
 std::map<uintptr_t, View>::iterator FindView(const void* address) {
@@ -94,7 +96,7 @@ std::map<uintptr_t, View>::iterator FindView(const void* address) {
 
 uint64_t LargestSection(dev_t device, ino_t inode) {
     uint64_t largest = 0;
-    for (const Section* s : Section::Live())
+    for (const Section* s : TheMappings().live)
         if (s->change && s->device == device && s->inode == inode)
             largest = std::max(largest, s->size);
     return largest;
@@ -177,7 +179,7 @@ extern "C" HANDLE WINAPI CreateFileMappingA(HANDLE hFile,
         if (fd < 0) return FailNull(ErrorFromErrno(errno));
         change = file->change;
     }
-    auto section = std::make_shared<Section>(fd, size, protect, std::move(change));
+    auto section = std::make_shared<Section>(fd, size, protect, std::move(change), TheMappings().live);
     HANDLE handle = InsertHandle(std::make_unique<MappingObject>(std::move(section)));
     SetLastError(NO_ERROR);
     return handle;

@@ -2,19 +2,19 @@
 
 #include <map>
 
+#include "hostwin/session.h"
+
 namespace hostwin {
 
 namespace {
 
-struct Table {
+// The kernel handle table of the session.
+struct Table : SessionPart {
     std::map<uintptr_t, std::unique_ptr<KernelObject>> objects;
     uintptr_t next = 0x100;
 };
 
-Table& TheTable() {
-    static Table table;
-    return table;
-}
+Table& TheTable() { return Session::Current().Part<Table>(Session::kHandles); }
 
 }  // namespace
 

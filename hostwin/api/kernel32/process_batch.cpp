@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "journal.h"
-#include "running_programs.h"
-#include "text_util.h"
-#include "win_path.h"
+#include "hostwin/journal.h"
+#include "hostwin/running_programs.h"
+#include "hostwin/text_util.h"
+#include "hostwin/win_path.h"
 
 namespace hostwin {
 

@@ -15,9 +15,9 @@
 #include <cstdio>
 #include <thread>
 
-#include "host_error.h"
-#include "journal.h"
-#include "running_programs.h"
+#include "hostwin/host_error.h"
+#include "hostwin/journal.h"
+#include "hostwin/running_programs.h"
 
 namespace hostwin {
 

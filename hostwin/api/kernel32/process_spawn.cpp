@@ -16,10 +16,10 @@
 #include <cstring>
 
 #include "hostwin.h"
-#include "journal.h"
-#include "machine.h"
+#include "hostwin/journal.h"
+#include "hostwin/machine.h"
 #include "process_batch.h"
-#include "running_programs.h"
+#include "hostwin/running_programs.h"
 
 namespace hostwin {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "process_objects.h"
-#include "simulated_programs.h"
+#include "hostwin/simulated_programs.h"
 
 namespace hostwin {
 

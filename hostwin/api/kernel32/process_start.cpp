@@ -1,4 +1,4 @@
-// ShellExecuteExA (shell32) and CreateProcessA (kernel32) on the machine: programs that
+// CreateProcessA (kernel32) and the start of a program file that ShellExecuteExA shares: programs that
 // machine.ini's [programs] describes are played, batch files run detached in hostwin's command
 // interpreter, host executables run as host processes only when host programs are allowed, and
 // any other file fails to start with ERROR_BAD_EXE_FORMAT.
@@ -8,46 +8,25 @@
 #include <cstring>
 
 #include "handles.h"
-#include "host_error.h"
-#include "journal.h"
-#include "machine.h"
+#include "hostwin/host_error.h"
+#include "hostwin/journal.h"
+#include "hostwin/machine.h"
 #include "process_objects.h"
 #include "process_spawn.h"
-#include "simulated_programs.h"
-#include "text_util.h"
-#include "win_path.h"
+#include "process_start.h"
+#include "hostwin/simulated_programs.h"
+#include "hostwin/text_util.h"
+#include "hostwin/win_path.h"
 
 using namespace hostwin;
 
 namespace {
 
-// hInstApp values of ShellExecuteEx: above 32 on success, else an SE_ERR_ code.
-const uintptr_t kShellSuccess = 42;
-const uintptr_t kShellFileNotFound = 2;
-const uintptr_t kShellPathNotFound = 3;
-const uintptr_t kShellAccessDenied = 5;
-const uintptr_t kShellBadFormat = 11;
-
-HINSTANCE ShellCode(uintptr_t code) { return reinterpret_cast<HINSTANCE>(code); }
-
-// Resolves an existing file; ERROR_SUCCESS or the error Windows reports for it.
-DWORD ResolveExistingFile(const std::string& path, ResolvedPath& resolved) {
-    DWORD error = ResolvePath(path.c_str(), resolved);
-    if (error == ERROR_SUCCESS && !resolved.exists)
-        error = resolved.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
-    return error;
-}
 
 bool IsBatchFile(const std::string& name) {
     const std::string lower = ToLowerAscii(name);
     return lower.size() > 4 && (lower.compare(lower.size() - 4, 4, ".bat") == 0 ||
                                 lower.compare(lower.size() - 4, 4, ".cmd") == 0);
-}
-
-std::string Hex(DWORD value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
-    return text;
 }
 
 // The program part of a command line: the quoted first word, or everything up to a blank.
@@ -79,6 +58,18 @@ std::string ParametersOfCommandLine(const std::string& commandLine) {
 
 const char kHostProgramsRefused[] =
     "host programs are not allowed (HOSTWIN_ALLOW_HOST_PROGRAMS=1 allows them)";
+
+}  // namespace
+
+namespace hostwin {
+
+// Resolves an existing file; ERROR_SUCCESS or the error Windows reports for it.
+DWORD ResolveExistingFile(const std::string& path, ResolvedPath& resolved) {
+    DWORD error = ResolvePath(path.c_str(), resolved);
+    if (error == ERROR_SUCCESS && !resolved.exists)
+        error = resolved.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    return error;
+}
 
 // Starts the resolved program file in the host directory: a described program is played (also
 // when host programs are allowed, so a machine's description always holds), a batch file runs
@@ -118,7 +109,6 @@ DWORD StartProgramFile(const ResolvedPath& program, const std::vector<std::strin
     return ERROR_BAD_EXE_FORMAT;
 }
 
-
 // Resolves the directory a new process starts in: given, else the caller's current directory.
 DWORD ResolveStartDirectory(const char* given, ResolvedPath& directory) {
     const std::string wanted = given ? std::string(given) : CurrentDirectory();
@@ -127,64 +117,8 @@ DWORD ResolveStartDirectory(const char* given, ResolvedPath& directory) {
         return ERROR_DIRECTORY;
     return ERROR_SUCCESS;
 }
-}  // namespace
 
-extern "C" BOOL WINAPI ShellExecuteExA(LPSHELLEXECUTEINFOA lpExecInfo) {
-    if (!lpExecInfo) return Fail(ERROR_INVALID_PARAMETER);
-    SHELLEXECUTEINFOA& info = *lpExecInfo;
-    if (info.cbSize != sizeof(SHELLEXECUTEINFOA)) {
-        info.hInstApp = ShellCode(kShellAccessDenied);
-        return Fail(ERROR_ACCESS_DENIED);
-    }
-    if (info.fMask & SEE_MASK_NOCLOSEPROCESS) info.hProcess = nullptr;
-    const std::string file = info.lpFile ? info.lpFile : "";
-    const std::string parameters = info.lpParameters ? info.lpParameters : "";
-
-    // A relative file name is found in lpDirectory when one is given.
-    std::string lookup = file;
-    if (info.lpDirectory && *info.lpDirectory && !ParseAbsoluteDrivePath(file) &&
-        !(file.size() > 0 && (file[0] == '\\' || file[0] == '/')))
-        lookup = std::string(info.lpDirectory) + "\\" + file;
-    ResolvedPath resolved;
-    DWORD error = file.empty() ? ERROR_FILE_NOT_FOUND : ResolveExistingFile(lookup, resolved);
-    if (error == ERROR_SUCCESS && resolved.isDirectory) error = ERROR_ACCESS_DENIED;
-
-    // The program starts in lpDirectory, else in the caller's current directory.
-    ResolvedPath directory;
-    if (error == ERROR_SUCCESS)
-        error = ResolveStartDirectory(info.lpDirectory && *info.lpDirectory ? info.lpDirectory
-                                                                            : nullptr,
-                                      directory);
-
-    std::shared_ptr<ProcessState> process;
-    const char* kind = "";
-    const char* cause = nullptr;
-    if (error == ERROR_SUCCESS)
-        error = StartProgramFile(resolved, SplitParameters(parameters), directory.host, false,
-                                 false, process, kind, cause);
-
-    JournalEvent event("process-start");
-    event.Text("file", resolved.windows.empty() ? file : resolved.windows)
-        .Text("parameters", parameters)
-        .Number("show", info.nShow);
-    if (!directory.windows.empty()) event.Text("directory", directory.windows);
-    if (error == ERROR_SUCCESS) event.Text("kind", kind).Number("pid", process->Pid());
-    if (cause) event.Text("cause", cause);
-    event.Result(error == ERROR_SUCCESS, error).Write();
-
-    if (error != ERROR_SUCCESS) {
-        uintptr_t code = error == ERROR_FILE_NOT_FOUND   ? kShellFileNotFound
-                         : error == ERROR_PATH_NOT_FOUND ? kShellPathNotFound
-                         : error == ERROR_BAD_EXE_FORMAT ? kShellBadFormat
-                                                         : kShellAccessDenied;
-        info.hInstApp = ShellCode(code);
-        return Fail(error);
-    }
-    info.hInstApp = ShellCode(kShellSuccess);
-    if (info.fMask & SEE_MASK_NOCLOSEPROCESS)
-        info.hProcess = InsertHandle(std::make_unique<ProcessObject>(process));
-    return TRUE;
-}
+}  // namespace hostwin
 
 extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                                       LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,

@@ -9,26 +9,25 @@
 #include <vector>
 
 #include "command_line_tail.h"
-#include "host_error.h"
+#include "hostwin/host_error.h"
 #include "hostwin.h"
-#include "journal.h"
-#include "machine.h"
-#include "win_path.h"
+#include "hostwin/journal.h"
+#include "hostwin/machine.h"
+#include "hostwin/session.h"
+#include "hostwin/win_path.h"
 
 namespace hostwin {
 
 namespace {
 
-struct ProgramIdentity {
+// The running program, kept by the session.
+struct ProgramIdentity : SessionPart {
     std::string hostExecutable = "program";
     std::string arguments;
     std::string commandLine;  // the buffer that GetCommandLineA returns
 };
 
-ProgramIdentity& Identity() {
-    static ProgramIdentity identity;
-    return identity;
-}
+ProgramIdentity& Identity() { return Session::Current().Part<ProgramIdentity>(Session::kProgram); }
 
 std::string BaseName(const std::string& path) {
     size_t slash = path.find_last_of('/');
@@ -84,6 +83,7 @@ int RunProgram(int argc, char** argv, WinMainFunction winMain) {
                        writable.data(), SW_SHOWNORMAL);
         JournalEvent("exit").Text("program", ProgramName()).Number("code", code).Write();
         CloseMachine();
+        Session::End();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "hostwin: %s\n", e.what());
         if (Machine::IfOpen()) {
@@ -93,6 +93,7 @@ int RunProgram(int argc, char** argv, WinMainFunction winMain) {
             } catch (const std::exception&) {
             }
         }
+        Session::End();
         return 2;
     }
     return code;

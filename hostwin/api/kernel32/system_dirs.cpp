@@ -2,8 +2,8 @@
 #include <cstring>
 #include <string>
 
-#include "machine.h"
-#include "win_path.h"
+#include "hostwin/machine.h"
+#include "hostwin/win_path.h"
 
 namespace {
 

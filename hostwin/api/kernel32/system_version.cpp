@@ -1,8 +1,8 @@
 // GetVersionExA (kernel32): the version record of the release that machine.ini names.
 #include <cstring>
 
-#include "host_error.h"
-#include "machine.h"
+#include "hostwin/host_error.h"
+#include "hostwin/machine.h"
 
 extern "C" BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
     if (!lpVersionInformation) return hostwin::Fail(ERROR_INVALID_PARAMETER);

@@ -1,9 +1,8 @@
 // lstrlenA, CompareStringA (kernel32) and wsprintfA (user32).
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "host_error.h"
+#include "hostwin/host_error.h"
 
 namespace {
 
@@ -36,18 +35,4 @@ extern "C" int WINAPI CompareStringA(LCID, DWORD dwCmpFlags, LPCSTR lpString1, i
     }
     if (n1 == n2) return CSTR_EQUAL;
     return n1 < n2 ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
-}
-
-// wsprintfA writes at most 1024 characters including the terminating zero, as on Windows.
-extern "C" int WINAPIV wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...) {
-    if (!lpOut || !lpFmt) return 0;
-    va_list args;
-    va_start(args, lpFmt);
-    int n = std::vsnprintf(lpOut, 1024, lpFmt, args);
-    va_end(args);
-    if (n < 0) {
-        lpOut[0] = '\0';
-        return 0;
-    }
-    return n > 1023 ? 1023 : n;
 }

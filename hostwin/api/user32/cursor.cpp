@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "journal.h"
+#include "hostwin/journal.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "hostwin.h"
-#include "journal.h"
-#include "machine.h"
-#include "text_util.h"
+#include "hostwin/journal.h"
+#include "hostwin/machine.h"
+#include "hostwin/text_util.h"
 
 using namespace hostwin;
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "ini_file.h"
+#include "hostwin/ini_file.h"
 
 namespace hostwin {
 

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <string_view>
 
-#include "host_file.h"
-#include "large_memory.h"
+#include "hostwin/host_file.h"
+#include "hostwin/large_memory.h"
 
 namespace hostwin {
 

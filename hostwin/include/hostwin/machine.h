@@ -1,5 +1,5 @@
 // The machine folder that hostwin emulates: its settings (machine.ini), registry, file
-// attributes and drive folders. One machine is open per process.
+// attributes and drive folders. One machine is open per process, owned by its session.
 #ifndef HOSTWIN_MACHINE_H
 #define HOSTWIN_MACHINE_H
 
@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "machine_settings.h"
+#include "hostwin/machine_settings.h"
+#include "hostwin/session.h"
 
 namespace hostwin {
 
@@ -18,11 +19,10 @@ class AttributeStore;
 
 class Machine {
 public:
-    // The open machine. When none is open yet, opens the folder that HOSTWIN_MACHINE names;
-    // throws MachineError when that is unset or unusable.
-    static Machine& Current() { return open_ ? *open_ : OpenFromEnvironment(); }
-    // The open machine, or null; never opens one (used by the journal).
-    static Machine* IfOpen() { return open_.get(); }
+    // The session's open machine (see Session::CurrentMachine), for the Win32 functions.
+    static Machine& Current() { return Session::Current().CurrentMachine(); }
+    // The session's open machine, or null; never opens one.
+    static Machine* IfOpen() { return Session::Current().MachineIfOpen(); }
 
     explicit Machine(const std::string& hostFolder);
     ~Machine();
@@ -56,12 +56,6 @@ public:
     size_t answersConsumed = 0;
 
 private:
-    friend void OpenMachine(const std::string& hostFolder);
-    friend void CloseMachine();
-    static Machine& OpenFromEnvironment();
-    // The open machine, one per process; read inline, since every API call asks for it.
-    static std::unique_ptr<Machine> open_;
-
     std::string root_;
     std::string realRoot_;
     MachineSettings settings_;

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "ini_file.h"
-#include "simulated_programs.h"
+#include "hostwin/ini_file.h"
+#include "hostwin/simulated_programs.h"
 
 namespace hostwin {
 

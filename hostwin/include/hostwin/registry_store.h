@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "handle_map.h"
-#include "large_memory.h"
+#include "hostwin/handle_map.h"
+#include "hostwin/large_memory.h"
 
 namespace hostwin {
 

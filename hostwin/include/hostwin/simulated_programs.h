@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "ini_file.h"
+#include "hostwin/ini_file.h"
 
 namespace hostwin {
 

@@ -3,6 +3,7 @@
 #define HOSTWIN_TEXT_UTIL_H
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace hostwin {
@@ -15,6 +16,8 @@ bool EqualsNoCase(const std::string& a, const std::string& b);
 std::string ToLowerAscii(std::string s);
 std::string ToUpperAscii(std::string s);
 std::string Trim(const std::string& s);
+// A 32-bit word as the journal and messages write it: 0x and upper-case hex digits.
+std::string Hex(uint32_t value);
 
 // Calls visit(lineNo, line) for each line of text, numbered from 1; a line ends at LF, and the
 // CR of a CR LF end is dropped.
