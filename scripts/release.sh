@@ -10,8 +10,8 @@
 #   scripts/release.sh [--out DIR] [--no-build]
 # --no-build takes the programs as they are in build/win32 (the tests use it after building).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-out=dist
+root="$(cd "$(dirname "$0")/.." && pwd)"
+out="$root/dist"
 build=1
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -20,12 +20,15 @@ while [ $# -gt 0 ]; do
     *) echo "usage: scripts/release.sh [--out DIR] [--no-build]" >&2; exit 2 ;;
   esac
 done
+mkdir -p "$out"
+out="$(cd "$out" && pwd)"
+cd "$root"
 
+export PATH="$PATH:/usr/sbin:/sbin"   # mkfs.fat, for users without them in their path
 for tool in zip mkfs.fat mcopy python3 sha256sum; do
-  command -v "$tool" >/dev/null || PATH="$PATH:/sbin:/usr/sbin" command -v "$tool" >/dev/null || {
+  command -v "$tool" >/dev/null || {
     echo "release.sh: $tool is missing (scripts/install-deps.sh installs it)" >&2; exit 2; }
 done
-export PATH="$PATH:/sbin:/usr/sbin"
 
 number() {  # number <NAME>: the value of #define PELLAM_VERSION_<NAME> in pellam_version.h
   local n
@@ -64,12 +67,11 @@ python3 scripts/readme-text.py README.md "$version" "$stage/README.TXT"
 chmod 644 "${files[@]/#/$stage/}"
 touch -d "@$SOURCE_DATE_EPOCH" "${files[@]/#/$stage/}"
 
-mkdir -p "$out"
 name="pellam-tools-$version"
 rm -f "$out/$name.zip" "$out/$name.img" "$out/SHA256SUMS"
 
 # The zip: no extra fields (owner, extra time stamps), no folder entries.
-(cd "$stage" && zip -q -X -D "$OLDPWD/$out/$name.zip" "${files[@]}")
+(cd "$stage" && zip -q -X -D "$out/$name.zip" "${files[@]}")
 
 # The floppy: 1440 KiB, FAT12, labelled. --invariant holds mkfs.fat's time-based values
 # constant (the label's own date among them); the serial number given after it replaces its
