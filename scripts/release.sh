@@ -58,6 +58,17 @@ for exe in build/win32/uninstaller/unpellam.exe build/win32/upgrade/upgrade.exe;
   [ -f "$exe" ] || { echo "release.sh: $exe is missing; build the win32 preset" >&2; exit 2; }
 done
 
+# The files are named by the version the programs carry: a build of another commit must not
+# be handed out under this one's name.
+for exe in build/win32/uninstaller/unpellam.exe build/win32/upgrade/upgrade.exe; do
+  python3 - "$exe" "$version" <<'PY' || { echo "release.sh: $exe is not version $version; rebuild it" >&2; exit 2; }
+import sys
+data, key = open(sys.argv[1], "rb").read(), "ProductVersion\0".encode("utf-16-le")
+value = data.split(key, 1)[1].lstrip(b"\0") if key in data else b""
+sys.exit(not value.startswith((sys.argv[2] + "\0").encode("utf-16-le")))
+PY
+done
+
 stage="$(mktemp -d)"
 trap 'rm -rf "$stage"' EXIT
 files=(UNPELLAM.EXE UPGRADE.EXE README.TXT)   # the order of both the zip and the floppy
