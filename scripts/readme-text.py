@@ -44,12 +44,13 @@ def plain(text):
     return text
 
 
-def wrapped(text, indent=""):
-    """A paragraph wrapped to the width; <br> in the source starts a new line."""
+def wrapped(text, indent="", hang=0):
+    """A paragraph wrapped to the width; <br> in the source starts a new line, indented by hang
+    more (under the text that follows a "Name: " lead)."""
     out = []
-    for part in re.split(r"<br\s*/?>", text):
-        part = plain(part.strip())
-        out += textwrap.wrap(part, WIDTH, initial_indent=indent, subsequent_indent=indent,
+    for n, part in enumerate(re.split(r"<br\s*/?>", text)):
+        part, first = plain(part.strip()), indent + " " * (hang if n else 0)
+        out += textwrap.wrap(part, WIDTH, initial_indent=first, subsequent_indent=first,
                              break_on_hyphens=False, break_long_words=False) if part else [""]
     return out
 
@@ -63,8 +64,8 @@ def table(rows):
     for row in body:
         out += wrapped(row[0])
         for name, cell in zip(head[1:], row[1:]):
-            text = cell if len(head) == 2 else "%s: %s" % (name, cell)
-            out += wrapped(text, "    ")
+            lead = "" if len(head) == 2 else plain(name) + ": "
+            out += wrapped(lead + cell, "    ", len(lead))
         out.append("")
     return out
 
