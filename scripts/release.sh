@@ -49,6 +49,7 @@ export SOURCE_DATE_EPOCH
 # Zip and FAT keep local time: UTC makes it the same everywhere. mtools must not refuse an
 # image whose geometry it did not make itself.
 export TZ=UTC LC_ALL=C MTOOLS_SKIP_CHECK=1
+unset ZIPOPT ZIP   # zip's options from the environment would change the archive
 
 if [ "$build" = 1 ]; then
   cmake --preset win32 >/dev/null
