@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 python3
           clang libclang-rt-14-dev libfuzzer-14-dev
-          libcreg-dev libcreg-utils mtools dosfstools)
+          libcreg-dev libcreg-utils mtools dosfstools zip unzip genisoimage xorriso)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
