@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "command_line_tail.h"
+#include "common/command_line_tail.h"
 #include "fuzz_check.h"
 #include "hostwin.h"
 
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string line(bytes, zero ? static_cast<size_t>(static_cast<const char*>(zero) - bytes)
                                        : size);
     // The shared rule of both builds, and what hostwin's bridge hands WinMain.
-    const char* shared = winrt::CommandLineTail(line.c_str());
+    const char* shared = common::CommandLineTail(line.c_str());
     FUZZ_CHECK(shared >= line.c_str() && shared <= line.c_str() + line.size());
     const std::string tail = shared;
     FUZZ_CHECK(tail == ExpectedTail(line));

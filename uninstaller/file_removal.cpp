@@ -1,6 +1,5 @@
 // DeleteFilesMatching: deletes the files of one directory that match a wildcard pattern.
-#include <cstdio>
-
+#include "common/bounded_text.h"
 #include "driver_cleaner.h"
 
 namespace {
@@ -11,8 +10,7 @@ const DWORD kSkippedEntries = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_OFFLINE;
 
 // Formats "directory\name" into a path buffer; false when it does not fit.
 bool JoinPath(char (&path)[kPathBufferSize], const char* directory, const char* name) {
-    int length = std::snprintf(path, sizeof path, "%s\\%s", directory, name);
-    return length >= 0 && length < static_cast<int>(sizeof path);
+    return common::JoinPath(path, sizeof path, directory, name);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/bounded_text.h"
 #include "driver_cleaner.h"
 #include "value_text.h"
 
@@ -37,11 +38,6 @@ private:
 };
 
 typedef char NameBuffer[kPathBufferSize];
-
-// Substring test with the C library's strstr: case-sensitive, the empty text is in everything.
-bool Contains(const char* text, const char* part) {
-    return part && std::strstr(text, part) != nullptr;
-}
 
 // The key name of the log lines: the root's name, then a backslash and the path when there is
 // one. A name too long for the buffer is cut.
@@ -176,7 +172,7 @@ void CDriverCleaner::DeleteSubkeysNamed(HKEY root, const char* path, const char*
     if (!key.IsOpen()) return;
 
     WalkSubkeysWithRestart(key.Get(), [&](const char* subkey, DWORD index) {
-        if (!Contains(subkey, text)) return false;
+        if (!common::Contains(subkey, text)) return false;
         DeleteSubkey(root, path, subkey);
         if (!SubkeyGone(key.Get(), index, subkey)) return false;
         LogFormatted("--Removed key '%s\\%s'", keyName, subkey);
@@ -204,7 +200,7 @@ void CDriverCleaner::DeleteValuesNamed(HKEY root, const char* path, const char* 
                               nullptr) != ERROR_SUCCESS)
                 break;
             value[kPathBufferSize - 1] = '\0';
-            if (Contains(value, text) && RegDeleteValueA(entry.Get(), value) == ERROR_SUCCESS) {
+            if (common::Contains(value, text) && RegDeleteValueA(entry.Get(), value) == ERROR_SUCCESS) {
                 LogFormatted("--Removed value '%s\\%s\\%s'", keyName, subkey, value);
                 deletedOne = true;
             }

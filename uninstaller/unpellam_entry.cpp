@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/bounded_text.h"
 #include "driver_cleaner.h"
 #include "unpellam_entry.h"
 #include "value_text.h"
@@ -32,16 +33,17 @@ void LowerCaseInPlace(char* text) {
         if (*text >= 'A' && *text <= 'Z') *text = static_cast<char>(*text - 'A' + 'a');
 }
 
-bool Contains(const char* text, const char* word) { return std::strstr(text, word) != nullptr; }
 
 Keywords FindKeywords(const char* arguments) {
     Keywords k;
-    k.now = Contains(arguments, "now");
-    k.all = Contains(arguments, "all");
-    k.tunelink10 = Contains(arguments, "tunelink10");
-    k.br10setp = Contains(arguments, "br10setp");
-    k.silent = Contains(arguments, "silent");
-    if (!k.all) k.comboModem3 = Contains(arguments, "dev_0003") || Contains(arguments, "old");
+    k.now = common::Contains(arguments, "now");
+    k.all = common::Contains(arguments, "all");
+    k.tunelink10 = common::Contains(arguments, "tunelink10");
+    k.br10setp = common::Contains(arguments, "br10setp");
+    k.silent = common::Contains(arguments, "silent");
+    if (!k.all)
+        k.comboModem3 =
+            common::Contains(arguments, "dev_0003") || common::Contains(arguments, "old");
     return k;
 }
 

@@ -2,7 +2,7 @@
 // runs the static constructors, calls WinMain and ends the process with its result.
 #include <windows.h>
 
-#include "command_line_tail.h"
+#include "common/command_line_tail.h"
 #include "exit_handlers.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);
@@ -33,7 +33,7 @@ int ShowCommand() {
 // realigns it for the code below.
 extern "C" __attribute__((force_align_arg_pointer, noreturn)) void WinMainStartup() {
     RunStaticConstructors();
-    char* tail = winrt::CommandLineTail(GetCommandLineA());
+    char* tail = common::CommandLineTail(GetCommandLineA());
     const int code = WinMain(GetModuleHandleA(nullptr), nullptr, tail, ShowCommand());
     winrt::RunExitHandlers();
     ExitProcess(static_cast<UINT>(code));

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "command_line_tail.h"
+#include "common/command_line_tail.h"
 #include "hostwin/host_error.h"
 #include "hostwin.h"
 #include "hostwin/journal.h"
@@ -56,7 +56,7 @@ void SetProgram(const std::string& hostExecutable, const std::string& arguments)
 }
 
 std::string CommandLineTail(const std::string& commandLine) {
-    return winrt::CommandLineTail(commandLine.c_str());
+    return common::CommandLineTail(commandLine.c_str());
 }
 
 int RunProgram(int argc, char** argv, WinMainFunction winMain) {

@@ -7,10 +7,10 @@
 // Shared by the Windows start-up code (winrt/startup.cpp) and hostwin's program bridge, so that
 // both builds hand WinMain the same text. Free of any header so that it builds without a C
 // runtime.
-#ifndef WINRT_COMMAND_LINE_TAIL_H
-#define WINRT_COMMAND_LINE_TAIL_H
+#ifndef COMMON_COMMAND_LINE_TAIL_H
+#define COMMON_COMMAND_LINE_TAIL_H
 
-namespace winrt {
+namespace common {
 
 // Returns a pointer into commandLine (never null; a null commandLine gives an empty text).
 inline const char* CommandLineTail(const char* commandLine) {
@@ -31,6 +31,6 @@ inline char* CommandLineTail(char* commandLine) {
     return const_cast<char*>(CommandLineTail(static_cast<const char*>(commandLine)));
 }
 
-}  // namespace winrt
+}  // namespace common
 
 #endif
