@@ -147,15 +147,15 @@ void AttributeStore::Save() {
     loadedStamp_ = FileStamp(file_);
 }
 
-DWORD AttributeBits(const std::string& windowsPath, bool isDirectory) {
-    DWORD bits = Machine::Current().Attributes().Get(windowsPath);
-    if (!isDirectory && !windowsPath.empty() && IsCdromDrive(windowsPath[0]))
+DWORD AttributeBits(Machine& machine, const std::string& windowsPath, bool isDirectory) {
+    DWORD bits = machine.Attributes().Get(windowsPath);
+    if (!isDirectory && !windowsPath.empty() && IsCdromDrive(machine, windowsPath[0]))
         bits |= FILE_ATTRIBUTE_READONLY;
     return bits;
 }
 
-DWORD ReportedAttributes(const std::string& windowsPath, bool isDirectory) {
-    DWORD bits = AttributeBits(windowsPath, isDirectory);
+DWORD ReportedAttributes(Machine& machine, const std::string& windowsPath, bool isDirectory) {
+    DWORD bits = AttributeBits(machine, windowsPath, isDirectory);
     if (isDirectory) bits |= FILE_ATTRIBUTE_DIRECTORY;
     return bits ? bits : FILE_ATTRIBUTE_NORMAL;
 }

@@ -49,9 +49,9 @@ struct DriveEntry {
     bool writeProtected;
 };
 
-DriveEntry LookUpDrive(char driveLetter) {
+DriveEntry LookUpDrive(const Machine& machine, char driveLetter) {
     // The section was checked when the machine opened.
-    if (const IniSection* drives = Machine::Current().Settings().find("drives")) {
+    if (const IniSection* drives = machine.Settings().find("drives")) {
         for (const IniEntry& e : drives->entries) {
             DriveEntry drive;
             if (FoldCase(e.key[0]) == FoldCase(driveLetter) &&
@@ -60,7 +60,7 @@ DriveEntry LookUpDrive(char driveLetter) {
         }
     }
     struct stat st;
-    std::string folder = DriveFolder(driveLetter);
+    std::string folder = machine.DriveFolder(driveLetter);
     return {(::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? UINT(DRIVE_FIXED)
                                                                       : UINT(DRIVE_NO_ROOT_DIR),
             false};
@@ -84,17 +84,21 @@ void CheckDriveSettings(const IniSection& drives, const std::string& fileLabel) 
     }
 }
 
-UINT DriveType(char driveLetter) { return LookUpDrive(driveLetter).type; }
+UINT DriveType(const Machine& machine, char driveLetter) {
+    return LookUpDrive(machine, driveLetter).type;
+}
 
-bool IsWriteProtectedDrive(char driveLetter) {
-    const DriveEntry drive = LookUpDrive(driveLetter);
+bool IsWriteProtectedDrive(const Machine& machine, char driveLetter) {
+    const DriveEntry drive = LookUpDrive(machine, driveLetter);
     return drive.type == DRIVE_CDROM || drive.writeProtected;
 }
 
-bool IsCdromDrive(char driveLetter) { return DriveType(driveLetter) == DRIVE_CDROM; }
+bool IsCdromDrive(const Machine& machine, char driveLetter) {
+    return DriveType(machine, driveLetter) == DRIVE_CDROM;
+}
 
-DWORD WriteProtectError(char driveLetter) {
-    return IsCdromDrive(driveLetter) ? static_cast<DWORD>(ERROR_ACCESS_DENIED)
+DWORD WriteProtectError(const Machine& machine, char driveLetter) {
+    return IsCdromDrive(machine, driveLetter) ? static_cast<DWORD>(ERROR_ACCESS_DENIED)
                                      : static_cast<DWORD>(ERROR_WRITE_PROTECT);
 }
 

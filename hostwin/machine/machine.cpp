@@ -48,6 +48,13 @@ Machine::Machine(const std::string& hostFolder) : root_(hostFolder) {
 
 Machine::~Machine() = default;
 
+std::string Machine::DriveFolder(char driveLetter) const {
+    const char letter = driveLetter >= 'A' && driveLetter <= 'Z'
+                            ? static_cast<char>(driveLetter - 'A' + 'a')
+                            : driveLetter;
+    return HostPath(std::string(1, letter));
+}
+
 bool Machine::IsInUse(const std::string& windowsPath) const {
     for (const std::string& p : settings_.inUse)
         if (SameWindowsPath(p, windowsPath)) return true;

@@ -73,9 +73,9 @@ bool IsOpen(const std::string& windowsPath) {
     return false;
 }
 
-DWORD CheckShareAccess(const std::string& windowsPath, DWORD access, DWORD share,
-                       const std::string& hostPath) {
-    if (Machine::Current().IsInUse(windowsPath) && (Writes(access) || Deletes(access)))
+DWORD CheckShareAccess(const Machine& machine, const std::string& windowsPath, DWORD access,
+                       DWORD share, const std::string& hostPath) {
+    if (machine.IsInUse(windowsPath) && (Writes(access) || Deletes(access)))
         return ERROR_SHARING_VIOLATION;
     // Opens that neither read, write nor delete (queries) take no part in sharing.
     if (!Reads(access) && !Writes(access) && !Deletes(access)) return ERROR_SUCCESS;
@@ -95,8 +95,9 @@ DWORD CheckShareAccess(const std::string& windowsPath, DWORD access, DWORD share
     return hostPath.empty() ? ERROR_SUCCESS : CheckSharingOfOthers(hostPath, access, share);
 }
 
-DWORD CheckDeleteAccess(const std::string& windowsPath, const std::string& hostPath) {
-    if (Machine::Current().IsInUse(windowsPath)) return ERROR_SHARING_VIOLATION;
+DWORD CheckDeleteAccess(const Machine& machine, const std::string& windowsPath,
+                        const std::string& hostPath) {
+    if (machine.IsInUse(windowsPath)) return ERROR_SHARING_VIOLATION;
     for (const auto& entry : Opens())
         if (SameWindowsPath(entry.second.path, windowsPath) &&
             !(entry.second.share & FILE_SHARE_DELETE))
@@ -106,10 +107,10 @@ DWORD CheckDeleteAccess(const std::string& windowsPath, const std::string& hostP
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
 }
 
-bool AnyOpenBelow(const std::string& windowsDirectory) {
+bool AnyOpenBelow(const Machine& machine, const std::string& windowsDirectory) {
     for (const auto& entry : Opens())
         if (IsBelow(entry.second.path, windowsDirectory)) return true;
-    for (const std::string& path : Machine::Current().InUseFiles())
+    for (const std::string& path : machine.InUseFiles())
         if (IsBelow(path, windowsDirectory)) return true;
     return false;
 }

@@ -88,10 +88,7 @@ DWORD RefuseLinksLeadingOutside(const ResolvedPath& path) {
 
 }  // namespace
 
-std::string DriveFolder(char driveLetter) {
-    char letter = static_cast<char>(ToLowerAscii(std::string(1, driveLetter))[0]);
-    return Machine::Current().HostPath(std::string(1, letter));
-}
+std::string DriveFolder(char driveLetter) { return Machine::Current().DriveFolder(driveLetter); }
 
 bool ParseAbsoluteDrivePath(const std::string& path) {
     return path.size() >= 3 && IsLetter(path[0]) && path[1] == ':' &&

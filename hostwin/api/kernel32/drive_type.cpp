@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "hostwin/machine.h"
 #include "hostwin/drives.h"
 #include "hostwin/win_path.h"
 
@@ -14,5 +15,5 @@ extern "C" UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName) {
     char letter = root[0];
     if (!((letter >= 'a' && letter <= 'z') || (letter >= 'A' && letter <= 'Z')))
         return DRIVE_NO_ROOT_DIR;
-    return hostwin::DriveType(letter);
+    return hostwin::DriveType(hostwin::Machine::Current(), letter);
 }

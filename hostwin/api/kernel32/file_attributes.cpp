@@ -26,7 +26,7 @@ bool ResolveExisting(LPCSTR path, ResolvedPath& resolved) {
 extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
     ResolvedPath resolved;
     if (!ResolveExisting(lpFileName, resolved)) return INVALID_FILE_ATTRIBUTES;
-    return ReportedAttributes(resolved.windows, resolved.isDirectory);
+    return ReportedAttributes(Machine::Current(), resolved.windows, resolved.isDirectory);
 }
 
 extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
@@ -36,9 +36,10 @@ extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttribu
     const DWORD before = store.Get(resolved.windows);
     const DWORD after = dwFileAttributes & kStoredAttributeMask;
     // A medium that cannot be written refuses every change, also one that changes nothing.
-    const bool writeProtected = IsWriteProtectedDrive(resolved.drive);
+    const bool writeProtected = IsWriteProtectedDrive(Machine::Current(), resolved.drive);
     if (before == after && !writeProtected) return TRUE;
-    const DWORD error = writeProtected ? WriteProtectError(resolved.drive) : ERROR_SUCCESS;
+    const DWORD error =
+        writeProtected ? WriteProtectError(Machine::Current(), resolved.drive) : ERROR_SUCCESS;
     if (!writeProtected) store.Set(resolved.windows, after);
     char bits[16];
     std::snprintf(bits, sizeof bits, "0x%X", static_cast<unsigned>(after));

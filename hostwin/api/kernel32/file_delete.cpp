@@ -28,8 +28,8 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     const bool running = !resolved.isDirectory && IsRunningExecutable(resolved.host);
     if (resolved.isDirectory)
         error = ERROR_ACCESS_DENIED;
-    else if (IsWriteProtectedDrive(resolved.drive))
-        error = WriteProtectError(resolved.drive);
+    else if (IsWriteProtectedDrive(Machine::Current(), resolved.drive))
+        error = WriteProtectError(Machine::Current(), resolved.drive);
     else if (Machine::Current().Attributes().Get(resolved.windows) & FILE_ATTRIBUTE_READONLY)
         error = ERROR_ACCESS_DENIED;
     else if (running)
@@ -38,7 +38,7 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     else if (MappedSizeOfPath(resolved.host) > 0)
         error = ERROR_ACCESS_DENIED;
     else
-        error = CheckDeleteAccess(resolved.windows, resolved.host);
+        error = CheckDeleteAccess(Machine::Current(), resolved.windows, resolved.host);
     const Folder folder{resolved.parentWindows, resolved.parentHost};
     if (error == ERROR_SUCCESS) ShortNames().Freeze(folder);
     if (error == ERROR_SUCCESS && ::unlink(resolved.host.c_str()) != 0)

@@ -60,7 +60,7 @@ bool ReportNext(FindSearch& search, WIN32_FIND_DATAA& data) {
         if (windows.back() != '\\') windows += '\\';
         data.dwFileAttributes =
             dots ? static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY)
-                 : ReportedAttributes(windows + name, S_ISDIR(st.st_mode));
+                 : ReportedAttributes(Machine::Current(), windows + name, S_ISDIR(st.st_mode));
         data.ftCreationTime = ToFileTime(st.st_mtim);
         data.ftLastAccessTime = ToFileTime(st.st_atim);
         data.ftLastWriteTime = ToFileTime(st.st_mtim);

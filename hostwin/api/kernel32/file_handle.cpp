@@ -60,7 +60,7 @@ void DeleteClosedFile(const std::string& windowsPath) {
     if (ResolvePath(windowsPath.c_str(), resolved) != ERROR_SUCCESS || !resolved.exists ||
         resolved.isDirectory)
         return;
-    DWORD error = CheckDeleteAccess(resolved.windows, resolved.host);
+    DWORD error = CheckDeleteAccess(Machine::Current(), resolved.windows, resolved.host);
     const Folder folder{resolved.parentWindows, resolved.parentHost};
     if (error == ERROR_SUCCESS) ShortNames().Freeze(folder);
     if (error == ERROR_SUCCESS && ::unlink(resolved.host.c_str()) != 0) error = ErrorFromErrno(errno);
@@ -161,7 +161,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         // A file deleted while this process still holds it open stays "delete pending" on
         // Windows until the last handle goes; it cannot be created again before.
         if (IsOpen(resolved.windows)) return FailHandle(ERROR_ACCESS_DENIED);
-        if (IsWriteProtectedDrive(resolved.drive)) {
+        if (IsWriteProtectedDrive(Machine::Current(), resolved.drive)) {
             error = ERROR_WRITE_PROTECT;
         } else {
             ShortNames().Freeze(Folder{resolved.parentWindows, resolved.parentHost});
@@ -184,9 +184,9 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         const bool truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
         const bool changes = wantWrite || truncate;
         const DWORD bits = store.Get(resolved.windows);
-        if (changes && IsWriteProtectedDrive(resolved.drive))
+        if (changes && IsWriteProtectedDrive(Machine::Current(), resolved.drive))
             error = ERROR_WRITE_PROTECT;
-        else if (deleteOnClose && IsWriteProtectedDrive(resolved.drive))
+        else if (deleteOnClose && IsWriteProtectedDrive(Machine::Current(), resolved.drive))
             error = ERROR_ACCESS_DENIED;
         else if ((changes || deleteOnClose) && (bits & FILE_ATTRIBUTE_READONLY))
             error = ERROR_ACCESS_DENIED;
@@ -199,8 +199,8 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
                  (bits & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM) & ~newAttributes))
             error = ERROR_ACCESS_DENIED;
         else
-            error = CheckShareAccess(resolved.windows, registered | (truncate ? GENERIC_WRITE : 0),
-                                     dwShareMode);
+            error = CheckShareAccess(Machine::Current(), resolved.windows,
+                                     registered | (truncate ? GENERIC_WRITE : 0), dwShareMode);
         if (error == ERROR_SUCCESS && truncate && MappedSizeOfPath(resolved.host) > 0)
             error = ERROR_USER_MAPPED_FILE;
         if (error == ERROR_SUCCESS) {

@@ -185,9 +185,9 @@ DWORD CheckCopy(const ResolvedPath& source, const ResolvedPath& target, bool fai
     if (target.exists && failIfExists) return ERROR_FILE_EXISTS;
     // The source is open for reading while the destination is opened for writing.
     if (target.exists && SameHostFile(source.host, target.host)) return ERROR_SHARING_VIOLATION;
-    if (IsWriteProtectedDrive(target.drive)) return ERROR_WRITE_PROTECT;
+    if (IsWriteProtectedDrive(Machine::Current(), target.drive)) return ERROR_WRITE_PROTECT;
     // The source is read while others may go on using it, as long as they share reading.
-    DWORD error = CheckShareAccess(source.windows, GENERIC_READ,
+    DWORD error = CheckShareAccess(Machine::Current(), source.windows, GENERIC_READ,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                    source.host);
     if (error != ERROR_SUCCESS) return error;
@@ -197,7 +197,7 @@ DWORD CheckCopy(const ResolvedPath& source, const ResolvedPath& target, bool fai
     }
     if (store.Get(target.windows) & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
     if (IsRunningExecutable(target.host)) return ERROR_SHARING_VIOLATION;
-    error = CheckShareAccess(target.windows, GENERIC_WRITE, 0, target.host);
+    error = CheckShareAccess(Machine::Current(), target.windows, GENERIC_WRITE, 0, target.host);
     if (error != ERROR_SUCCESS) return error;
     if (MappedSizeOfPath(target.host) > 0) return ERROR_USER_MAPPED_FILE;
     return ERROR_SUCCESS;
@@ -210,18 +210,18 @@ DWORD CheckMove(const ResolvedPath& source, const ResolvedPath& target, bool sam
     if (target.exists && !sameName) return ERROR_ALREADY_EXISTS;
     if (source.isDirectory && IsBelow(target.windows, source.windows)) return ERROR_ACCESS_DENIED;
     // The source must be removable from where it is, and the target writable.
-    if (IsWriteProtectedDrive(source.drive)) return ERROR_ACCESS_DENIED;
-    if (IsWriteProtectedDrive(target.drive)) return ERROR_WRITE_PROTECT;
+    if (IsWriteProtectedDrive(Machine::Current(), source.drive)) return ERROR_ACCESS_DENIED;
+    if (IsWriteProtectedDrive(Machine::Current(), target.drive)) return ERROR_WRITE_PROTECT;
     if (!target.exists && IsOpen(target.windows)) return ERROR_ACCESS_DENIED;
     if (source.isDirectory) {
         // A directory moves only within its drive, and not while files below it are open or
         // while it is a running process's current directory.
-        if (otherDrive || AnyOpenBelow(source.windows) ||
+        if (otherDrive || AnyOpenBelow(Machine::Current(), source.windows) ||
             IsCurrentDirectoryOfRunningProcess(source.host))
             return ERROR_ACCESS_DENIED;
         return ERROR_SUCCESS;
     }
-    DWORD error = CheckDeleteAccess(source.windows, source.host);
+    DWORD error = CheckDeleteAccess(Machine::Current(), source.windows, source.host);
     if (error != ERROR_SUCCESS) return error;
     // Windows 9x keeps a running program's executable where it is; NT renames it, but
     // cannot delete it after a copy to another drive.
@@ -267,7 +267,8 @@ extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
     if (error == ERROR_SUCCESS) error = CopyIntoPlace(source.host, target.parentHost, target.host);
     if (error == ERROR_SUCCESS && !target.exists) ShortNames().Added(targetFolder, target.name);
     // The copy takes the source's attributes; a file from a cdrom arrives read-only.
-    if (error == ERROR_SUCCESS) store.Set(target.windows, AttributeBits(source.windows, false));
+    if (error == ERROR_SUCCESS)
+        store.Set(target.windows, AttributeBits(Machine::Current(), source.windows, false));
 
     JournalTwoPaths("file-copy", source.windows, target.windows, error);
     return error == ERROR_SUCCESS ? TRUE : Fail(error);
@@ -347,7 +348,7 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName,
         error = ERROR_FILENAME_EXCED_RANGE;
     if (error != ERROR_SUCCESS) return Fail(error);
 
-    if (IsWriteProtectedDrive(resolved.drive))
+    if (IsWriteProtectedDrive(Machine::Current(), resolved.drive))
         error = ERROR_WRITE_PROTECT;
     else if (IsOpen(resolved.windows))
         error = ERROR_ACCESS_DENIED;  // a file deleted while still open keeps its name
@@ -372,7 +373,7 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
     if (error != ERROR_SUCCESS) return Fail(error);
 
     AttributeStore& store = Machine::Current().Attributes();
-    if (resolved.isRoot || IsWriteProtectedDrive(resolved.drive) ||
+    if (resolved.isRoot || IsWriteProtectedDrive(Machine::Current(), resolved.drive) ||
         (store.Get(resolved.windows) & FILE_ATTRIBUTE_READONLY))
         error = ERROR_ACCESS_DENIED;
     // No process's current directory can be removed: Windows 9x refuses it as DOS does,

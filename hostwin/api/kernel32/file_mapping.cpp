@@ -179,7 +179,8 @@ extern "C" HANDLE WINAPI CreateFileMappingA(HANDLE hFile,
         if (fd < 0) return FailNull(ErrorFromErrno(errno));
         change = file->change;
     }
-    auto section = std::make_shared<Section>(fd, size, protect, std::move(change), TheMappings().live);
+    auto section =
+        std::make_shared<Section>(fd, size, protect, std::move(change), TheMappings().live);
     HANDLE handle = InsertHandle(std::make_unique<MappingObject>(std::move(section)));
     SetLastError(NO_ERROR);
     return handle;

@@ -12,6 +12,8 @@
 
 namespace hostwin {
 
+class Machine;
+
 // The attribute bits that the store keeps; FILE_ATTRIBUTE_DIRECTORY and _NORMAL are derived.
 constexpr DWORD kStoredAttributeMask = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                        FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
@@ -55,11 +57,11 @@ private:
 
 // The attribute bits of an existing file or directory: the stored bits, plus
 // FILE_ATTRIBUTE_READONLY for every file on a cdrom (its medium cannot change).
-DWORD AttributeBits(const std::string& windowsPath, bool isDirectory);
+DWORD AttributeBits(Machine& machine, const std::string& windowsPath, bool isDirectory);
 
 // The attributes of an existing resolved file as Win32 reports them: AttributeBits, plus
 // FILE_ATTRIBUTE_DIRECTORY for directories; FILE_ATTRIBUTE_NORMAL when nothing else is set.
-DWORD ReportedAttributes(const std::string& windowsPath, bool isDirectory);
+DWORD ReportedAttributes(Machine& machine, const std::string& windowsPath, bool isDirectory);
 
 }  // namespace hostwin
 

@@ -11,22 +11,24 @@
 
 namespace hostwin {
 
+class Machine;
+
 // Throws MachineError naming the line of an entry of [drives] that is not "letter=type".
 void CheckDriveSettings(const IniSection& drives, const std::string& fileLabel);
 
 // The DRIVE_* type of a drive letter: the [drives] entry when there is one, else DRIVE_FIXED
 // when the drive folder exists and DRIVE_NO_ROOT_DIR when it does not.
-UINT DriveType(char driveLetter);
+UINT DriveType(const Machine& machine, char driveLetter);
 
 // True for drives whose media cannot be written: a cdrom, or a write-protected disk.
-bool IsWriteProtectedDrive(char driveLetter);
+bool IsWriteProtectedDrive(const Machine& machine, char driveLetter);
 
 // True for a cdrom drive, whose files all report FILE_ATTRIBUTE_READONLY.
-bool IsCdromDrive(char driveLetter);
+bool IsCdromDrive(const Machine& machine, char driveLetter);
 
 // The error a change on a write-protected drive fails with: ERROR_ACCESS_DENIED on a cdrom
 // (the medium is read-only), ERROR_WRITE_PROTECT for a write-protected disk.
-DWORD WriteProtectError(char driveLetter);
+DWORD WriteProtectError(const Machine& machine, char driveLetter);
 
 }  // namespace hostwin
 

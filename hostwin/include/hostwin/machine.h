@@ -31,6 +31,8 @@ public:
     // The folder with every symbolic link resolved: what every host path must lie inside.
     const std::string& RealRoot() const { return realRoot_; }
     std::string HostPath(const std::string& relative) const { return root_ + "/" + relative; }
+    // The host folder of a drive: the folder named by its lower-case letter.
+    std::string DriveFolder(char driveLetter) const;
     const VersionRecord& Version() const { return *settings_.version; }
     bool IsWin9x() const { return settings_.version->platformId == VER_PLATFORM_WIN32_WINDOWS; }
     // The Windows directory, e.g. C:\WINDOWS, without a trailing backslash.

@@ -10,6 +10,8 @@
 
 namespace hostwin {
 
+class Machine;
+
 // The standard DELETE access right, which an open asking for FILE_FLAG_DELETE_ON_CLOSE holds;
 // other opens must then share FILE_SHARE_DELETE, and it must share what they hold.
 constexpr DWORD kDeleteAccess = 0x00010000;
@@ -32,17 +34,18 @@ bool IsOpen(const std::string& windowsPath);
 // open of the file, else ERROR_SHARING_VIOLATION. A file listed as in use refuses every
 // open that writes or deletes. With hostPath, the opens of other processes count too
 // (share_locks.h).
-DWORD CheckShareAccess(const std::string& windowsPath, DWORD access, DWORD share,
-                       const std::string& hostPath = std::string());
+DWORD CheckShareAccess(const Machine& machine, const std::string& windowsPath, DWORD access,
+                       DWORD share, const std::string& hostPath = std::string());
 
 // ERROR_SUCCESS when the file may be deleted or renamed now (no open without
 // FILE_SHARE_DELETE, in this process or another, and not in use by another program), else
 // ERROR_SHARING_VIOLATION.
-DWORD CheckDeleteAccess(const std::string& windowsPath, const std::string& hostPath);
+DWORD CheckDeleteAccess(const Machine& machine, const std::string& windowsPath,
+                        const std::string& hostPath);
 
 // True when a file below the directory (canonical Windows path) is open in this process or
 // listed as in use.
-bool AnyOpenBelow(const std::string& windowsDirectory);
+bool AnyOpenBelow(const Machine& machine, const std::string& windowsDirectory);
 
 // A file was renamed: its opens follow it.
 void RenameOpens(const std::string& fromWindowsPath, const std::string& toWindowsPath);
