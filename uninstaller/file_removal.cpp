@@ -1,5 +1,6 @@
 // DeleteFilesMatching: deletes the files of one directory that match a wildcard pattern.
 #include "common/bounded_text.h"
+#include "common/win32_handles.h"
 #include "driver_cleaner.h"
 
 namespace {
@@ -22,8 +23,8 @@ void CDriverCleaner::DeleteFilesMatching(const char* directory, const char* patt
     if (!directory || !pattern || !JoinPath(path, directory, pattern)) return;
 
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(path, &found);
-    if (search == INVALID_HANDLE_VALUE) return;
+    const common::FindHandle search(FindFirstFileA(path, &found));
+    if (!search.IsOpen()) return;
     do {
         if (found.dwFileAttributes & kSkippedEntries) continue;
         if (!JoinPath(path, directory, found.cFileName)) {
@@ -36,6 +37,5 @@ void CDriverCleaner::DeleteFilesMatching(const char* directory, const char* patt
             LogFormatted("--Removed '%s'", path);
         else
             LogFormatted("ERROR: Couldn't remove '%s'", path);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    } while (FindNextFileA(search.Get(), &found));
 }

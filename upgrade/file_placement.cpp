@@ -2,6 +2,7 @@
 // placement only fails its own row; nothing stops the walk and nothing is reported.
 #include "file_placement.h"
 
+#include "common/win32_handles.h"
 #include "upgrade_state.h"
 
 namespace {
@@ -57,13 +58,12 @@ bool PlaceFile(const std::string& name, PlaceMode mode, const std::string& destD
 
 bool PlaceMatchingFiles(const std::string& pattern, PlaceMode mode, const std::string& destDir) {
     WIN32_FIND_DATAA match;
-    HANDLE search = FindFirstFileA(pattern.c_str(), &match);
-    if (search == INVALID_HANDLE_VALUE) return false;
+    const common::FindHandle search(FindFirstFileA(pattern.c_str(), &match));
+    if (!search.IsOpen()) return false;
     bool allPlaced = true;
     do {
         if (!PlaceFile(match.cFileName, mode, destDir, std::string())) allPlaced = false;
-    } while (FindNextFileA(search, &match));
-    FindClose(search);
+    } while (FindNextFileA(search.Get(), &match));
     return allPlaced;
 }
 

@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include "common/win32_handles.h"
 #include "upgrade_state.h"
 
 const int SetupWaitLimit = 1000;
@@ -25,10 +26,9 @@ bool RunProgram(const char* file, const char* parameters, DWORD waitMs) {
     info.nShow = SW_HIDE;
     if (!ShellExecuteExA(&info)) return false;
     if (waitMs == 0) return true;
+    const common::KernelHandle process(info.hProcess);
     // A program that outlives the wait is left running.
-    const DWORD waited = WaitForSingleObject(info.hProcess, waitMs);
-    CloseHandle(info.hProcess);
-    return waited == WAIT_OBJECT_0;
+    return WaitForSingleObject(process.Get(), waitMs) == WAIT_OBJECT_0;
 }
 
 bool RunSetupProgram() {
