@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "hostwin/host_file.h"
-#include "hostwin/machine.h"
+#include "hostwin/session.h"
 
 namespace hostwin {
 
@@ -67,12 +67,12 @@ JournalEvent& JournalEvent::Result(bool ok, unsigned long error) {
 }
 
 void JournalEvent::Write() {
-    Machine* machine = Machine::IfOpen();
-    if (!machine) return;
+    const std::string& file = Session::Current().JournalFile();
+    if (file.empty()) return;
     std::string text = line_ + "}\n";
     // O_APPEND keeps lines of concurrent processes (the program and its batch) whole; a link,
     // FIFO or device in the journal's place is never written to.
-    int fd = OpenForAppend(machine->HostPath("journal.jsonl"));
+    int fd = OpenForAppend(file);
     if (fd < 0) return;
     ssize_t written = ::write(fd, text.data(), text.size());
     (void)written;

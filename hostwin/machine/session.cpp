@@ -39,11 +39,14 @@ Machine& Session::CurrentMachine() {
             throw MachineError(
                 "HOSTWIN_MACHINE is not set: set it to the machine folder to work on "
                 "(a folder holding registry.reg and the drive folders c, d, ...)");
-        machine_ = std::make_unique<Machine>(folder);
+        SetMachine(std::make_unique<Machine>(folder));
     }
     return *machine_;
 }
 
-void Session::SetMachine(std::unique_ptr<Machine> machine) { machine_ = std::move(machine); }
+void Session::SetMachine(std::unique_ptr<Machine> machine) {
+    machine_ = std::move(machine);
+    journalFile_ = machine_ ? machine_->HostPath("journal.jsonl") : std::string();
+}
 
 }  // namespace hostwin

@@ -6,7 +6,7 @@
 
 namespace hostwin {
 
-// Builds one journal line; write() appends it to the open machine's journal.jsonl.
+// Builds one journal line; Write() appends it to the journal.jsonl of the session's machine.
 //   JournalEvent("file-delete").Text("path", p).Flag("ok", ok).Write();
 // Texts are 8-bit; bytes above 0x7F and control bytes are written as \u00XX escapes.
 class JournalEvent {

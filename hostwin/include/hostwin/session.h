@@ -15,6 +15,7 @@
 
 #include <array>
 #include <memory>
+#include <string>
 
 namespace hostwin {
 
@@ -55,6 +56,8 @@ public:
     Machine* MachineIfOpen() const { return machine_.get(); }
     // Replaces the open machine (null closes it without writing back).
     void SetMachine(std::unique_ptr<Machine> machine);
+    // The journal.jsonl of the open machine; empty while none is open (nothing is journaled).
+    const std::string& JournalFile() const { return journalFile_; }
 
     // The part in a slot, made on first use.
     template <class T>
@@ -72,6 +75,7 @@ private:
     ~Session();
 
     std::unique_ptr<Machine> machine_;
+    std::string journalFile_;
     std::array<std::unique_ptr<SessionPart>, kSlotCount> parts_;
 };
 
