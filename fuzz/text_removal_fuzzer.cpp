@@ -9,24 +9,7 @@
 #include "driver_cleaner.h"
 #include "fuzz_check.h"
 #include "fuzz_machine.h"
-
-namespace {
-
-// The removal loop step by step, on the content followed by zero bytes as the mapped view
-// behind the content reads.
-std::string RemoveByRescanning(const std::string& content, const std::string& text) {
-    std::string view = content + std::string(text.size() + 1, '\0');
-    size_t size = content.size();
-    for (const char* found; size > 0 && (found = std::strstr(view.c_str(), text.c_str()));) {
-        const size_t at = static_cast<size_t>(found - view.c_str());
-        std::memmove(&view[at], &view[at + text.size()], size - at - text.size());
-        std::memset(&view[size - text.size()], 0, text.size());
-        size -= text.size();
-    }
-    return view.substr(0, size);
-}
-
-}  // namespace
+#include "text_removal_reference.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* bytes = reinterpret_cast<const char*>(data);

@@ -3,6 +3,7 @@
 #ifndef HOSTWIN_HOSTWIN_H
 #define HOSTWIN_HOSTWIN_H
 
+#include <cstddef>
 #include <string>
 
 #include "hostwin/machine_error.h"
@@ -19,6 +20,10 @@ void CloseMachine();
 // Writes pending changes back without closing (done before a message box waits, before another
 // process starts and at exit).
 void SyncMachine();
+
+// How many registry keys the program holds open (RegOpenKeyA and RegCreateKeyA handles not yet
+// closed), so a test can tell that a program closes every key it opens.
+size_t OpenRegistryKeyCount();
 
 // Sets the identity of the running program: its host executable (its Windows path is the
 // module path when it lies inside a drive folder, else the Windows directory and its name) and

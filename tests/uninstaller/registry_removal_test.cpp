@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "driver_cleaner.h"
-#include "hostwin/machine.h"  // the count of open registry handles
-#include "hostwin/registry_store.h"
+#include "hostwin.h"
 #include "scratch_machine.h"
 
 namespace {
@@ -36,7 +35,7 @@ struct Scene {
         logged.clear();
         c.SetLogCallback(&Collect);
     }
-    ~Scene() { EXPECT_EQ(0u, hostwin::Machine::Current().Registry().OpenHandleCount()) << "keys left open"; }
+    ~Scene() { EXPECT_EQ(0u, hostwin::OpenRegistryKeyCount()) << "keys left open"; }
     ScratchMachine machine;
     Cleaner c;
 };

@@ -17,11 +17,14 @@
 #include <string>
 #include <vector>
 
+#include "hostwin.h"
 #include "hostwin/journal.h"
 #include "hostwin/machine.h"
 #include "hostwin/registry_store.h"
 
 using namespace hostwin;
+
+size_t hostwin::OpenRegistryKeyCount() { return Machine::Current().Registry().OpenHandleCount(); }
 
 namespace {
 
