@@ -1,6 +1,7 @@
 // The machine's registry, loaded from and saved to registry.reg in the REGEDIT4 text format:
 // six independent trees (one per predefined root), the handle table of the open keys, and the
-// changes that the registry functions make. The text format is described in registry_store.cpp.
+// changes that the registry functions make. The text format is described in registry_parse.cpp
+// (reading) and docs/hostwin.md; registry_write.cpp writes it in regedit's layout.
 //
 // Built for registries of millions of keys: the file is read a piece at a time and what is
 // kept (names and data) is copied into blocks the store owns, value names that recur once for
