@@ -6,20 +6,10 @@
 #include <cstddef>
 #include <string>
 
+#include "hostwin/machine_control.h"
 #include "hostwin/machine_error.h"
 
 namespace hostwin {
-
-// Opens the machine folder at hostFolder (replacing any machine open before, after saving it).
-// Throws MachineError when the folder or one of its files cannot be used; nothing is written then.
-void OpenMachine(const std::string& hostFolder);
-
-// Writes every pending change of the open machine back (atomically) and closes it.
-void CloseMachine();
-
-// Writes pending changes back without closing (done before a message box waits, before another
-// process starts and at exit).
-void SyncMachine();
 
 // How many registry keys the program holds open (RegOpenKeyA and RegCreateKeyA handles not yet
 // closed), so a test can tell that a program closes every key it opens.

@@ -9,7 +9,7 @@
 
 #include "hostwin/attributes.h"
 #include "hostwin/host_file.h"
-#include "hostwin.h"
+#include "hostwin/machine_control.h"
 #include "hostwin/machine_error.h"
 #include "hostwin/registry_store.h"
 #include "hostwin/text_util.h"
