@@ -14,13 +14,14 @@ namespace hostwin {
 
 namespace {
 
+// The drive types machine.ini names.
+const struct {
+    const char* word;
+    UINT type;
+} kTypes[] = {{"removable", DRIVE_REMOVABLE}, {"fixed", DRIVE_FIXED}, {"remote", DRIVE_REMOTE},
+              {"cdrom", DRIVE_CDROM},         {"ramdisk", DRIVE_RAMDISK}};
+
 bool ParseDriveType(const std::string& word, UINT& type) {
-    static const struct {
-        const char* word;
-        UINT type;
-    } kTypes[] = {{"removable", DRIVE_REMOVABLE}, {"fixed", DRIVE_FIXED},
-                  {"remote", DRIVE_REMOTE},       {"cdrom", DRIVE_CDROM},
-                  {"ramdisk", DRIVE_RAMDISK}};
     for (const auto& t : kTypes)
         if (EqualsNoCase(word, t.word)) {
             type = t.type;

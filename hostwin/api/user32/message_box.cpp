@@ -28,21 +28,22 @@ const Button kOk{"ok", "OK", IDOK}, kCancel{"cancel", "Cancel", IDCANCEL},
     kAbort{"abort", "Abort", IDABORT}, kRetry{"retry", "Retry", IDRETRY},
     kIgnore{"ignore", "Ignore", IDIGNORE}, kYes{"yes", "Yes", IDYES}, kNo{"no", "No", IDNO};
 
-// The buttons of a box, and the one that Escape (or closing the box) chooses.
+// The buttons of each kind of box, and the one that Escape (or closing the box) chooses.
+const struct {
+    UINT type;
+    Button buttons[3];
+    int count;
+    int escape;
+} kBoxes[] = {
+    {MB_OK, {kOk}, 1, 0},
+    {MB_OKCANCEL, {kOk, kCancel}, 2, 1},
+    {MB_ABORTRETRYIGNORE, {kAbort, kRetry, kIgnore}, 3, 0},
+    {MB_YESNOCANCEL, {kYes, kNo, kCancel}, 3, 2},
+    {MB_YESNO, {kYes, kNo}, 2, 1},
+    {MB_RETRYCANCEL, {kRetry, kCancel}, 2, 1},
+};
+
 bool ButtonsOf(UINT type, std::vector<Button>& buttons, Button& escape) {
-    static const struct {
-        UINT type;
-        Button buttons[3];
-        int count;
-        int escape;
-    } kBoxes[] = {
-        {MB_OK, {kOk}, 1, 0},
-        {MB_OKCANCEL, {kOk, kCancel}, 2, 1},
-        {MB_ABORTRETRYIGNORE, {kAbort, kRetry, kIgnore}, 3, 0},
-        {MB_YESNOCANCEL, {kYes, kNo, kCancel}, 3, 2},
-        {MB_YESNO, {kYes, kNo}, 2, 1},
-        {MB_RETRYCANCEL, {kRetry, kCancel}, 2, 1},
-    };
     for (const auto& box : kBoxes) {
         if (box.type != (type & MB_TYPEMASK)) continue;
         buttons.clear();
