@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "folder_walk.h"
 #include "attributes.h"
 #include "drives.h"
 #include "file_object.h"
@@ -41,7 +42,7 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         error = CheckDeleteAccess(resolved.windows, resolved.host);
     const Folder folder{resolved.parentWindows, resolved.parentHost};
     if (error == ERROR_SUCCESS) ShortNames().Freeze(folder);
-    if (error == ERROR_SUCCESS && ::unlink(resolved.host.c_str()) != 0)
+    if (error == ERROR_SUCCESS && UnlinkInMachine(resolved.host) != 0)
         error = ErrorFromErrno(errno);
     if (error == ERROR_SUCCESS) {
         Machine::Current().Attributes().Forget(resolved.windows);

@@ -17,6 +17,7 @@
 #include <memory>
 #include <set>
 
+#include "folder_walk.h"
 #include "fault_injection.h"
 #include "file_object.h"
 #include "handles.h"
@@ -115,7 +116,7 @@ uint64_t MappedSizeOfFile(int fd) {
 
 uint64_t MappedSizeOfPath(const std::string& hostPath) {
     struct stat st;
-    if (::stat(hostPath.c_str(), &st) != 0) return 0;
+    if (StatInMachine(hostPath, &st, true) != 0) return 0;
     return LargestSection(st.st_dev, st.st_ino);
 }
 

@@ -1,6 +1,7 @@
 #include "win_path.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "folder_walk.h"
 #include "host_file.h"
 #include "journal.h"
 #include "machine.h"
@@ -104,8 +106,15 @@ bool SameWindowsPath(const std::string& a, const std::string& b) {
 
 std::vector<std::string> ListHostDirectory(const std::string& hostDirectory) {
     std::vector<std::string> names;
-    DIR* dir = ::opendir(hostDirectory.c_str());
-    if (!dir) return names;
+    // Inside the machine, the directory is reached by the descriptor walk, never through a
+    // link that leads out.
+    const int fd = Machine::IfOpen() ? OpenInMachine(hostDirectory, O_RDONLY | O_DIRECTORY)
+                                     : ::open(hostDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0) ::close(fd);
+        return names;
+    }
     while (dirent* entry = ::readdir(dir)) {
         std::string name = entry->d_name;
         if (name != "." && name != "..") names.push_back(name);

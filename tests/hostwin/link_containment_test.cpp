@@ -1,5 +1,7 @@
 // Symbolic links in a machine folder: followed while they stay inside the folder, refused with
 // ERROR_ACCESS_DENIED (and a journal line) when they lead outside it, whatever the call.
+#include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <windows.h>
@@ -8,9 +10,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "scratch_machine.h"
 
@@ -137,4 +142,52 @@ TEST(LinkContainment, LinksInsideTheFolderAreFollowed) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
 }
 
+// A directory swapped again and again with a link out (as another host process could) while
+// files are created, written, copied, moved and deleted in it: each call works on the folder or
+// fails, and nothing outside ever changes. HOSTWIN_RACE_ROUNDS sets the rounds (200 by default, the soak 1000).
+TEST(LinkContainment, DirectorySwappedForALinkOutNeverReachesOutside) {
+    const char* env = std::getenv("HOSTWIN_RACE_ROUNDS");
+    const int rounds = env ? std::atoi(env) : 200;
+    Outside outside;
+    outside.Write("SYSTEM.INI", "device=motvcd.vxd\n");
+    ScratchMachine machine{{"c/WINDOWS/SYSTEM/SYSTEM.INI", "device=motvcd.vxd\n"},
+                           {"c/WINDOWS/SOURCE.DLL", "copied"}};
+    const std::string before = outside.Contents();
+    const std::string directory = machine.Path("c/WINDOWS/SYSTEM");
+    const std::string link = machine.Path("c/WINDOWS/SWAP");
+    ASSERT_EQ(0, ::symlink(outside.Path("").c_str(), link.c_str()));
+    std::atomic<bool> stop{false};
+    std::atomic<long> swaps{0};
+    std::thread swapper([&] {
+        while (!stop)
+            if (::renameat2(AT_FDCWD, directory.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE) == 0)
+                ++swaps;
+    });
+    for (int round = 0; round < rounds; ++round) {
+        HANDLE h = CreateFileA("C:\\WINDOWS\\SYSTEM\\X.DLL", GENERIC_WRITE, 0, nullptr,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        if (h != INVALID_HANDLE_VALUE) {
+            WriteFile(h, "inside", 6, &written, nullptr);
+            CloseHandle(h);
+        }
+        h = CreateFileA("C:\\WINDOWS\\SYSTEM\\SYSTEM.INI", GENERIC_WRITE, 0, nullptr,
+                        TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        CopyFileA("C:\\WINDOWS\\SOURCE.DLL", "C:\\WINDOWS\\SYSTEM\\BIG.DLL", FALSE);
+        MoveFileA("C:\\WINDOWS\\SYSTEM\\BIG.DLL", "C:\\WINDOWS\\SYSTEM\\MOVED.DLL");
+        DeleteFileA("C:\\WINDOWS\\SYSTEM\\X.DLL");
+        DeleteFileA("C:\\WINDOWS\\SYSTEM\\MOVED.DLL");
+        DeleteFileA("C:\\WINDOWS\\SYSTEM\\SYSTEM.INI");
+        CreateDirectoryA("C:\\WINDOWS\\SYSTEM\\NEW", nullptr);
+        RemoveDirectoryA("C:\\WINDOWS\\SYSTEM\\NEW");
+    }
+    stop = true;
+    swapper.join();
+    std::printf("%d rounds, %ld swaps\n", rounds, swaps.load());
+    EXPECT_GT(swaps.load(), 0);
+    EXPECT_EQ(before, outside.Contents());
+}
+
 }  // namespace
+
