@@ -2,6 +2,8 @@
 // ERROR_ACCESS_DENIED (and a journal line) when they lead outside it, whatever the call.
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <windows.h>
@@ -187,6 +189,68 @@ TEST(LinkContainment, DirectorySwappedForALinkOutNeverReachesOutside) {
     std::printf("%d rounds, %ld swaps\n", rounds, swaps.load());
     EXPECT_GT(swaps.load(), 0);
     EXPECT_EQ(before, outside.Contents());
+}
+
+// Files that are not plain files of the folder: a FIFO or device is never opened (a copy of one
+// would hang or never end), and a file with a second name outside (a hard link) is never
+// changed through its name inside, while it may still be read and its inside name deleted.
+TEST(LinkContainment, SpecialFilesAreRefusedAndHardLinksNeverChangeTheOtherName) {
+    struct Case {
+        const char* what;
+        char kind;  // 'p' FIFO, 'c' character device, 'h' hard link to the outside SYSTEM.INI
+        std::function<BOOL()> call;
+        bool succeeds;
+    } cases[] = {
+        {"copy a FIFO", 'p', [] { return CopyFileA("C:\\WINDOWS\\F", "C:\\WINDOWS\\G", FALSE); }, false},
+        {"copy a device", 'c', [] { return CopyFileA("C:\\WINDOWS\\F", "C:\\WINDOWS\\G", FALSE); }, false},
+        {"open a FIFO", 'p',
+         [] {
+             HANDLE h = CreateFileA("C:\\WINDOWS\\F", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+             return h != INVALID_HANDLE_VALUE && CloseHandle(h);
+         }, false},
+        {"write a hard link", 'h',
+         [] {
+             HANDLE h = CreateFileA("C:\\WINDOWS\\F", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+             return h != INVALID_HANDLE_VALUE && CloseHandle(h);
+         }, false},
+        {"truncate a hard link", 'h',
+         [] {
+             HANDLE h = CreateFileA("C:\\WINDOWS\\F", GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr);
+             return h != INVALID_HANDLE_VALUE && CloseHandle(h);
+         }, false},
+        {"read a hard link", 'h',
+         [] {
+             HANDLE h = CreateFileA("C:\\WINDOWS\\F", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+             return h != INVALID_HANDLE_VALUE && CloseHandle(h);
+         }, true},
+        {"copy over a hard link", 'h', [] { return CopyFileA("C:\\WINDOWS\\REAL.INI", "C:\\WINDOWS\\F", FALSE); }, true},
+        {"delete a hard link", 'h', [] { return DeleteFileA("C:\\WINDOWS\\F"); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Outside outside;
+        outside.Write("SYSTEM.INI", "device=motvcd.vxd\n");
+        ScratchMachine machine{{"c/WINDOWS/REAL.INI", "inside"}};
+        const std::string file = machine.Path("c/WINDOWS/F");
+        const int made = c.kind == 'p'   ? ::mkfifo(file.c_str(), 0644)
+                         : c.kind == 'c' ? ::mknod(file.c_str(), S_IFCHR | 0644, makedev(1, 5))
+                                         : ::link(outside.Path("SYSTEM.INI").c_str(), file.c_str());
+        if (made != 0) GTEST_SKIP() << "cannot make the file: " << c.what;
+        const std::string before = outside.Contents();
+        SetLastError(0);
+        EXPECT_EQ(c.succeeds, c.call() != FALSE);
+        if (!c.succeeds) {
+            EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+        }
+        EXPECT_EQ(before, outside.Contents());
+        // Nothing left behind: no temporary copy, no copy of a FIFO or device.
+        size_t files = 0;
+        for (const auto& entry : fs::directory_iterator(machine.Path("c/WINDOWS"))) {
+            (void)entry;
+            ++files;
+        }
+        EXPECT_LE(files, 2u);
+    }
 }
 
 }  // namespace
