@@ -11,6 +11,7 @@
 
 #include "fault_injection.h"
 #include "machine.h"
+#include "text_util.h"
 
 namespace hostwin {
 
@@ -151,9 +152,11 @@ int MachineRootFd(const std::string& realRoot) {
         if (opened >= 0) ::close(opened);
         return -1;
     }
-    // The old number is closed only when it still is this walk's descriptor.
+    // The old number is closed only when it still is this walk's descriptor (and is not the
+    // number just opened, which the open may have reused).
     struct stat old;
-    if (fd >= 0 && ::fstat(fd, &old) == 0 && old.st_dev == device && old.st_ino == inode)
+    if (fd >= 0 && fd != opened && ::fstat(fd, &old) == 0 && old.st_dev == device &&
+        old.st_ino == inode)
         ::close(fd);
     fd = opened;
     device = st.st_dev;
@@ -259,6 +262,25 @@ int RenameInMachine(const std::string& fromHostPath, const std::string& toHostPa
         WalkMachinePath(toHostPath, false, &toParent, &toName) != 0)
         return -1;
     return HostRenameAt(fromParent.Get(), fromName.c_str(), toParent.Get(), toName.c_str());
+}
+
+bool ReadFileInMachine(const std::string& hostPath, std::string& contents) {
+    WalkFd fd(OpenInMachine(hostPath, O_RDONLY));
+    struct stat st;
+    if (!fd || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<unsigned long long>(st.st_size) > kHostFileLimit)
+        return false;
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        text.append(buffer, static_cast<size_t>(n));
+        if (text.size() > kHostFileLimit) return false;
+    }
+    contents.swap(text);
+    return true;
 }
 
 int CreateTemporaryInMachine(const std::string& hostDirectory, const std::string& prefix,

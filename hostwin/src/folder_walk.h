@@ -71,6 +71,9 @@ int RmdirInMachine(const std::string& hostPath);
 int MkdirInMachine(const std::string& hostPath, mode_t mode);
 // Renames one name to another (neither is followed), through the fault-injected rename.
 int RenameInMachine(const std::string& fromHostPath, const std::string& toHostPath);
+// Reads a whole regular file of the machine (at most kHostFileLimit bytes, as ReadHostFile);
+// false when it cannot be reached by the walk, is anything else, or is larger.
+bool ReadFileInMachine(const std::string& hostPath, std::string& contents);
 // A new temporary file in the directory hostDirectory, "<directory>/<prefix>XXXXXX": the open
 // descriptor, and its host path in temporaryPath.
 int CreateTemporaryInMachine(const std::string& hostDirectory, const std::string& prefix,

@@ -51,6 +51,14 @@ check "import: malformed file" test "$(code "$tool" import "$work/imported" "$wo
 check "import: file and line named" grep -q "broken.reg line 4" "$work/err"
 check "import: registry untouched" cmp -s "$work/imported.reg" "$work/imported/registry.reg"
 check "import: missing file" test "$(code "$tool" import "$work/imported" "$work/none.reg")" -eq 2
+# import holds the folder lock from load to save, as the programs do: it waits for a holder.
+cp -r "$sample" "$work/locked"
+flock "$work/locked" sleep 2 &
+sleep 0.3
+started=$(date +%s%N)
+"$tool" import "$work/locked" "$work/change.reg"
+check "import: waits for the folder lock" test $(( ($(date +%s%N) - started) / 1000000 )) -ge 1200
+wait
 
 # export: the whole registry reads back as it was; one key with what is below it.
 check "export: exit 0" test "$(code "$tool" export "$sample")" -eq 0
