@@ -155,21 +155,21 @@ size_t ReadHives(SourceDrive& drive, const std::string& windowsSource,
                           " has no SYSTEM.DAT, so this is not a Windows 9x system drive");
     size_t keys = 0;
     {
-        MemoryFile file(drive, system.path);
+        MemoryFile file(drive, system.path, kHiveFileLimit);
         keys += ReadHive(file.HostPath(), windowsPath + "\\SYSTEM.DAT", store,
                          *store.Root(HKEY_LOCAL_MACHINE));
     }
     // Windows Me keeps HKEY_LOCAL_MACHINE\Software\Classes in a hive of its own.
     SourceEntry classes;
     if (drive.Find(windowsSource, "CLASSES.DAT", classes) && !classes.isDirectory) {
-        MemoryFile file(drive, classes.path);
+        MemoryFile file(drive, classes.path, kHiveFileLimit);
         hostwin::RegistryKey& software =
             store.CreateSubkey(*store.Root(HKEY_LOCAL_MACHINE), "Software");
         keys += ReadHive(file.HostPath(), windowsPath + "\\CLASSES.DAT", store,
                          store.CreateSubkey(software, "Classes"));
     }
     if (drive.Find(windowsSource, "USER.DAT", user) && !user.isDirectory) {
-        MemoryFile file(drive, user.path);
+        MemoryFile file(drive, user.path, kHiveFileLimit);
         hostwin::RegistryStore scratch;
         keys += ReadHive(file.HostPath(), windowsPath + "\\USER.DAT", scratch,
                          *scratch.Root(HKEY_USERS));
