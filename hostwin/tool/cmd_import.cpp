@@ -1,7 +1,7 @@
 // hostwin import DIR FILE.reg: merges a REGEDIT4 file into the machine's registry.
 #include "folder_lock.h"
 #include "hostwin.h"
-#include "registry_file.h"
+#include "command_io.h"
 #include "tool.h"
 
 namespace hostwin_tool {

@@ -6,7 +6,7 @@
 #include "hostwin.h"
 #include "machine_diff.h"
 #include "program_runs.h"
-#include "registry_file.h"
+#include "command_io.h"
 #include "tool.h"
 
 namespace hostwin_tool {

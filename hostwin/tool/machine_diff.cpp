@@ -16,7 +16,7 @@
 #include "hostwin.h"
 #include "journal.h"
 #include "progress.h"
-#include "registry_file.h"
+#include "command_io.h"
 #include "registry_store.h"
 #include "text_util.h"
 #include "win_path.h"
