@@ -63,21 +63,53 @@ std::string MtoolsPath(const std::string& path) {
 
 // ---- A host folder ---------------------------------------------------------------------------
 
+// Opens the directory relative ("" for the root) below rootFd, one name at a time and never
+// through a link, so a folder of the source swapped for a link cannot lead the import outside.
+int OpenDirectoryBelow(int rootFd, const std::string& relative) {
+    int fd = ::openat(rootFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    size_t pos = 0;
+    while (fd >= 0 && pos < relative.size()) {
+        size_t end = relative.find('/', pos);
+        if (end == std::string::npos) end = relative.size();
+        const std::string part = relative.substr(pos, end - pos);
+        pos = end + 1;
+        const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int error = errno;
+        ::close(fd);
+        fd = next;
+        errno = error;
+    }
+    return fd;
+}
+
+// Deeper than any path of MAX_PATH characters can reach.
+constexpr int kFolderDepthLimit = 128;
+
 class FolderDrive : public SourceDrive {
 public:
-    explicit FolderDrive(std::string root) : root_(std::move(root)) {}
+    explicit FolderDrive(std::string root) : root_(std::move(root)) {
+        rootFd_ = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (rootFd_ < 0) throw ImportError(root_ + ": cannot be read: " + std::strerror(errno));
+    }
+    ~FolderDrive() override { ::close(rootFd_); }
     std::string Describe() const override { return root_; }
 
     std::vector<SourceEntry> List(const std::string& dir, bool recursive) override {
         std::vector<SourceEntry> out;
-        ListInto(dir, recursive, out);
+        ListInto(dir, recursive, 0, out);
         return out;
     }
 
     void CopyTo(const std::string& path, int fd, uint64_t limit) override {
         const std::string host = Host(path);
-        const int in = ::open(host.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (in < 0) throw ImportError(host + ": cannot be read: " + std::strerror(errno));
+        const size_t slash = path.rfind('/');
+        const int dir = OpenDirectoryBelow(rootFd_, slash == std::string::npos ? "" : path.substr(0, slash));
+        const int in = dir < 0 ? -1
+                               : ::openat(dir, path.substr(slash == std::string::npos ? 0 : slash + 1).c_str(),
+                                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const int openError = errno;
+        if (dir >= 0) ::close(dir);
+        if (in < 0) throw ImportError(host + ": cannot be read: " + std::strerror(openError));
         struct stat st;
         std::string refused;
         if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode))
@@ -116,8 +148,8 @@ private:
     }
 
     // The FAT attributes of a file on a mounted FAT file system; 0 on any other.
-    static uint32_t FatAttributes(const std::string& hostPath) {
-        const int fd = ::open(hostPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    static uint32_t FatAttributes(int dirFd, const std::string& name) {
+        const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0) return 0;
         uint32_t attributes = 0;
         if (::ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &attributes) != 0) attributes = 0;
@@ -125,9 +157,18 @@ private:
         return attributes & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive);
     }
 
-    void ListInto(const std::string& dir, bool recursive, std::vector<SourceEntry>& out) {
-        DIR* d = ::opendir(Host(dir).c_str());
-        if (!d) return;
+    void ListInto(const std::string& dir, bool recursive, int depth, std::vector<SourceEntry>& out) {
+        if (depth > kFolderDepthLimit)
+            throw ImportError(Host(dir) + ": folders nested deeper than " +
+                              std::to_string(kFolderDepthLimit) + " levels");
+        const int dirFd = OpenDirectoryBelow(rootFd_, dir);
+        const int listFd = dirFd < 0 ? -1 : ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* d = listFd < 0 ? nullptr : ::fdopendir(listFd);
+        if (!d) {
+            if (listFd >= 0) ::close(listFd);
+            if (dirFd >= 0) ::close(dirFd);
+            return;
+        }
         std::vector<std::string> names;
         while (dirent* e = ::readdir(d)) {
             const std::string name = e->d_name;
@@ -138,21 +179,32 @@ private:
         for (const std::string& name : names) {
             const std::string path = Join(dir, name);
             struct stat st;
-            if (::lstat(Host(path).c_str(), &st) != 0) continue;
-            if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+            if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+                ::close(dirFd);
                 throw ImportError(Host(path) +
                                   ": is a link or special file, which a Windows 9x drive cannot "
                                   "hold");
+            }
             SourceEntry entry;
             entry.path = path;
             entry.isDirectory = S_ISDIR(st.st_mode);
-            entry.attributes = FatAttributes(Host(path));
+            entry.attributes = FatAttributes(dirFd, name);
             out.push_back(entry);
-            if (recursive && entry.isDirectory) ListInto(path, true, out);
+            if (recursive && entry.isDirectory) {
+                try {
+                    ListInto(path, true, depth + 1, out);
+                } catch (...) {
+                    ::close(dirFd);
+                    throw;
+                }
+            }
         }
+        ::close(dirFd);
     }
 
     std::string root_;
+    int rootFd_ = -1;
 };
 
 // ---- A FAT file system in a disk image, through mtools ----------------------------------------
