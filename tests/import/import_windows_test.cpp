@@ -448,6 +448,18 @@ TEST_F(ImportTest, BadSourcesWriteNothing) {
              return s;
          },
          "loops back"},
+        {"hive with a key under two parents",
+         [&](const std::string& s) {
+             MakeSystemDrive(s);
+             std::string bytes = good;
+             // Software (at 0x5C) and its next sibling Enum share Software's first subkey.
+             const size_t sibling = 0x20 + static_cast<unsigned char>(bytes[0x5C + 20]) +
+                                    (static_cast<unsigned char>(bytes[0x5C + 21]) << 8);
+             bytes.replace(sibling + 16, 4, bytes.substr(0x5C + 16, 4));
+             WriteFile(s + "/WINDOWS/SYSTEM.DAT", bytes);
+             return s;
+         },
+         "a key listed twice"},
         {"hive past the size limit (sparse)",
          [&](const std::string& s) {
              MakeSystemDrive(s);
