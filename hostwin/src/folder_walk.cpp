@@ -219,6 +219,10 @@ int OpenInMachine(const std::string& hostPath, int flags, mode_t mode) {
         }
         if (::fstat(fd.Get(), &st) != 0) return -1;
         if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return Refuse(EACCES);
+        // No FAT drive holds a larger file: one cannot come from a Windows 9x machine, and a
+        // sparse one would be copied or read without end.
+        if (S_ISREG(st.st_mode) && static_cast<unsigned long long>(st.st_size) > kFatFileLimit)
+            return Refuse(EACCES);
         if (Changes(flags) && S_ISREG(st.st_mode) && st.st_nlink > 1) return Refuse(EACCES);
         if ((flags & O_TRUNC) && ::ftruncate(fd.Get(), 0) != 0) return -1;
         if (!(flags & O_NONBLOCK)) ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK & ~O_ACCMODE);

@@ -42,6 +42,9 @@ private:
     int fd_ = -1;
 };
 
+// The largest file a FAT drive holds; OpenInMachine refuses larger ones.
+constexpr unsigned long long kFatFileLimit = 0xFFFFFFFFull;
+
 // The most links one walk follows before it counts as a loop (the kernel's own figure).
 constexpr int kWalkLinkLimit = 40;
 
@@ -59,7 +62,8 @@ int WalkToParent(int rootFd, const std::string& realRoot, const std::string& rel
 // plain call returns, -1 with errno set; a path that is not inside the machine folder is EACCES.
 //
 // Opens a file or directory, following a link in the last component while it stays inside.
-// Never blocks on a FIFO, and opens only regular files and directories (else EACCES). An open
+// Never blocks on a FIFO, and opens only regular files of at most kFatFileLimit bytes and
+// directories (else EACCES). An open
 // that can change the file (O_WRONLY, O_RDWR, O_TRUNC) is refused with EACCES for a file with
 // more than one name (a hard link): the other name may lie outside the folder and must not see
 // the change. O_TRUNC truncates only once all checks pass. O_CREAT needs O_EXCL (else EINVAL).

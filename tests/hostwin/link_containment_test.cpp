@@ -197,12 +197,13 @@ TEST(LinkContainment, DirectorySwappedForALinkOutNeverReachesOutside) {
 TEST(LinkContainment, SpecialFilesAreRefusedAndHardLinksNeverChangeTheOtherName) {
     struct Case {
         const char* what;
-        char kind;  // 'p' FIFO, 'c' character device, 'h' hard link to the outside SYSTEM.INI
+        char kind;  // 'p' FIFO, 'c' device, 's' sparse 5 GiB file, 'h' hard link to SYSTEM.INI outside
         std::function<BOOL()> call;
         bool succeeds;
     } cases[] = {
         {"copy a FIFO", 'p', [] { return CopyFileA("C:\\WINDOWS\\F", "C:\\WINDOWS\\G", FALSE); }, false},
         {"copy a device", 'c', [] { return CopyFileA("C:\\WINDOWS\\F", "C:\\WINDOWS\\G", FALSE); }, false},
+        {"copy a file over 4 GiB", 's', [] { return CopyFileA("C:\\WINDOWS\\F", "C:\\WINDOWS\\G", FALSE); }, false},
         {"open a FIFO", 'p',
          [] {
              HANDLE h = CreateFileA("C:\\WINDOWS\\F", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -232,9 +233,16 @@ TEST(LinkContainment, SpecialFilesAreRefusedAndHardLinksNeverChangeTheOtherName)
         outside.Write("SYSTEM.INI", "device=motvcd.vxd\n");
         ScratchMachine machine{{"c/WINDOWS/REAL.INI", "inside"}};
         const std::string file = machine.Path("c/WINDOWS/F");
-        const int made = c.kind == 'p'   ? ::mkfifo(file.c_str(), 0644)
-                         : c.kind == 'c' ? ::mknod(file.c_str(), S_IFCHR | 0644, makedev(1, 5))
-                                         : ::link(outside.Path("SYSTEM.INI").c_str(), file.c_str());
+        int made = -1;
+        switch (c.kind) {
+        case 'p': made = ::mkfifo(file.c_str(), 0644); break;
+        case 'c': made = ::mknod(file.c_str(), S_IFCHR | 0644, makedev(1, 5)); break;
+        case 's':
+            machine.Write("c/WINDOWS/F", "");
+            made = ::truncate(file.c_str(), off_t{5} << 30);
+            break;
+        default: made = ::link(outside.Path("SYSTEM.INI").c_str(), file.c_str());
+        }
         if (made != 0) GTEST_SKIP() << "cannot make the file: " << c.what;
         const std::string before = outside.Contents();
         SetLastError(0);
