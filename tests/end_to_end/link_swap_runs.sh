@@ -47,10 +47,12 @@ try:
         thread = threading.Thread(target=swap)
         thread.start()
         env = dict(os.environ, HOSTWIN_MACHINE=machine, HOSTWIN_ANSWERS="ok,cancel")
-        subprocess.run([program, "all", "now", "silent"], env=env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=120)
-        stop.set()
-        thread.join()
+        try:
+            subprocess.run([program, "all", "now", "silent"], env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=120)
+        finally:
+            stop.set()
+            thread.join()
         if digest(outside) != before:
             changed += 1
             print(f"run {run}: the folder outside the machine changed")
