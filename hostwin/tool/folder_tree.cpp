@@ -74,7 +74,7 @@ OpenFolder::OpenFolder(const std::string& path) : path_(path) {
 OpenFolder::~OpenFolder() { ::close(fd_); }
 
 void WalkTree(int rootFd, const std::string& relative, const std::string& label,
-              const std::function<void(const TreeEntry&)>& visit) {
+              const std::function<void(const TreeEntry&)>& visit, bool recursive) {
     struct Pending {
         std::string path;
         int depth;
@@ -121,7 +121,7 @@ void WalkTree(int rootFd, const std::string& relative, const std::string& label,
                 const ssize_t n = ::readlinkat(fd.Get(), name.c_str(), target, sizeof target);
                 entry.linkTarget.assign(target, n > 0 ? static_cast<size_t>(n) : 0);
             }
-            if (entry.kind == EntryKind::kDirectory) {
+            if (entry.kind == EntryKind::kDirectory && recursive) {
                 if (dir.depth + 1 > kTreeDepthLimit)
                     Fail(label, entry.path,
                          "nested deeper than " + std::to_string(kTreeDepthLimit) + " folders");

@@ -47,10 +47,11 @@ private:
 };
 
 // Visits every entry below relative ("" for the folder itself), directories before what they
-// hold. Throws MachineError naming label when the walk is deeper than kTreeDepthLimit, has more
-// than kTreeEntryLimit entries, or a directory cannot be read.
+// hold; only the entries directly in it when recursive is false. Throws MachineError naming
+// label when the walk is deeper than kTreeDepthLimit, has more than kTreeEntryLimit entries,
+// or a directory cannot be read.
 void WalkTree(int rootFd, const std::string& relative, const std::string& label,
-              const std::function<void(const TreeEntry&)>& visit);
+              const std::function<void(const TreeEntry&)>& visit, bool recursive = true);
 
 // Opens a regular file of the folder by its relative path without following any link; throws
 // MachineError naming label when it is anything but a regular file or cannot be opened.

@@ -137,11 +137,14 @@ std::map<std::string, FileEntry> ListDrives(const OpenFolder& dir) {
     std::map<std::string, FileEntry> entries;
     hostwin::AttributeStore attributes(dir.Path() + "/attributes.txt");
     std::vector<std::string> drives;
-    WalkTree(dir.Fd(), "", dir.Path(), [&](const TreeEntry& e) {
-        if (e.path.find('/') == std::string::npos && e.path.size() == 1 && e.path[0] >= 'a' &&
-            e.path[0] <= 'z' && e.kind == EntryKind::kDirectory)
-            drives.push_back(e.path);
-    });
+    WalkTree(
+        dir.Fd(), "", dir.Path(),
+        [&](const TreeEntry& e) {
+            if (e.path.size() == 1 && e.path[0] >= 'a' && e.path[0] <= 'z' &&
+                e.kind == EntryKind::kDirectory)
+                drives.push_back(e.path);
+        },
+        false);
     for (const std::string& drive : drives) {
         const std::string windowsDrive = std::string(1, drive[0] - 'a' + 'A') + ":";
         WalkTree(dir.Fd(), drive, dir.Path(), [&](const TreeEntry& t) {
