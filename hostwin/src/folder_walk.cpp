@@ -231,6 +231,25 @@ int OpenInMachine(const std::string& hostPath, int flags, mode_t mode) {
     return Refuse(EACCES);
 }
 
+int OpenForAppendInMachine(const std::string& hostPath, mode_t mode) {
+    WalkFd parent;
+    std::string name;
+    if (WalkMachinePath(hostPath, false, &parent, &name) != 0) return -1;
+    WalkFd fd(::openat(parent.Get(), name.c_str(),
+                       O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode));
+    if (!fd) return errno == ELOOP ? Refuse(EACCES) : -1;
+    struct stat st;
+    if (::fstat(fd.Get(), &st) != 0) return -1;
+    if (!S_ISREG(st.st_mode) || st.st_nlink > 1) return Refuse(EACCES);
+    return fd.Release();
+}
+
+int ChangeDirectoryInMachine(const std::string& hostDirectory) {
+    WalkFd fd(OpenInMachine(hostDirectory, O_RDONLY | O_DIRECTORY));
+    if (!fd) return -1;
+    return ::fchdir(fd.Get());
+}
+
 int StatInMachine(const std::string& hostPath, struct stat* st, bool followLast) {
     WalkFd parent;
     std::string name;

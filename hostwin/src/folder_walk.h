@@ -68,6 +68,11 @@ int WalkToParent(int rootFd, const std::string& realRoot, const std::string& rel
 // more than one name (a hard link): the other name may lie outside the folder and must not see
 // the change. O_TRUNC truncates only once all checks pass. O_CREAT needs O_EXCL (else EINVAL).
 int OpenInMachine(const std::string& hostPath, int flags, mode_t mode = 0644);
+// Opens a file for appending, creating it when missing, never through a link in its last
+// component; -1 (EACCES) for anything but a regular file with one name.
+int OpenForAppendInMachine(const std::string& hostPath, mode_t mode = 0644);
+// Makes the directory the current one, entered by the walk; -1 with errno when it cannot.
+int ChangeDirectoryInMachine(const std::string& hostDirectory);
 // stat of the file (followLast) or of the name itself.
 int StatInMachine(const std::string& hostPath, struct stat* st, bool followLast);
 int UnlinkInMachine(const std::string& hostPath);

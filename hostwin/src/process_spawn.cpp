@@ -214,17 +214,14 @@ DWORD StartSimulatedProgram(const SimulatedProgram& description, const std::stri
         if (suspended) keep.push_back(&resumeFd);
         KeepOnlyDescriptors(keep);
         StandardStreamsToNull();
-        int ignored = ::chdir(hostDirectory.c_str());
+        int ignored = ChangeDirectoryInMachine(hostDirectory);
         (void)ignored;
         if (suspended && !WaitForResume(resumeFd)) ::_exit(1);
         if (suspended) ::close(resumeFd);
         // The record is appended in one write, never through a link; a program that cannot
         // write its record fails as such a program would, with exit code 1.
         if (!description.log.empty()) {
-            int log = logHost.empty() ? -1
-                                      : ::open(logHost.c_str(),
-                                               O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
-                                               0644);
+            const int log = logHost.empty() ? -1 : OpenForAppendInMachine(logHost);
             const bool written = log >= 0 && WriteAll(log, record.data(), record.size());
             if (log >= 0) ::close(log);
             if (!written) ::_exit(1);
@@ -271,7 +268,7 @@ DWORD StartBatchProcess(const std::string& batchWindowsPath, const std::string& 
         KeepOnlyDescriptors(keep);
         StandardStreamsToNull();
         ::signal(SIGPIPE, SIG_IGN);  // the program may be gone when the batch reports its end
-        const bool inDirectory = ::chdir(hostDirectory.c_str()) == 0;
+        const bool inDirectory = ChangeDirectoryInMachine(hostDirectory) == 0;
         const int32_t pid = static_cast<int32_t>(::getpid());
         WriteAll(exitFd, &pid, sizeof pid);
         if (suspended && !WaitForResume(resumeFd)) {
