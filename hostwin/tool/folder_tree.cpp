@@ -208,7 +208,7 @@ void CopyTree(int rootFd, const std::string& label, const std::string& to) {
         const int inFd = ::openat(e.parentFd, e.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (inFd < 0) Fail(label, e.path, std::string("cannot read: ") + std::strerror(errno));
         Fd in(inFd);
-        struct stat st;
+        struct stat st {};
         if (::fstat(in.Get(), &st) != 0 || !S_ISREG(st.st_mode))
             Fail(label, e.path, "it is " + KindText(st.st_mode));
         if (static_cast<uint64_t>(st.st_size) > kTreeFileSizeLimit)
