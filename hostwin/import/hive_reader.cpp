@@ -2,6 +2,11 @@
 
 #include <libcreg.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -164,11 +169,74 @@ void CheckSignature(const std::string& hostFile, const std::string& label) {
     throw ImportError(label + ": is not a Windows 9x registry hive (no CREG signature)");
 }
 
+uint32_t Get32(const std::string& bytes, size_t at) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(bytes[at])) |
+           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8 |
+           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 16 |
+           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
+}
+
+// The key tree of the navigation block (RGKN, right after the 32-byte file header): 28-byte
+// entries linked by first-child (+16) and next-sibling (+20) offsets from the block's start.
+// Every entry reachable from the root is visited once, so the check ends after at most one
+// visit per entry of the block, whatever the links say; a second visit means a loop or a key
+// with two parents, which libcreg would follow without end.
+void CheckKeyTree(const std::string& hostFile, const std::string& label) {
+    constexpr size_t kFileHeader = 0x20, kBlockHeader = 0x20, kEntry = 28;
+    constexpr uint32_t kNone = 0xFFFFFFFFu;
+    const int fd = ::open(hostFile.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd >= 0) ::close(fd);
+        throw ImportError(label + ": cannot be read: " + std::strerror(errno));
+    }
+    auto fail = [&](const std::string& why) {
+        ::close(fd);
+        throw ImportError(label + ": corrupt or truncated hive: " + why);
+    };
+    if (static_cast<uint64_t>(st.st_size) > kHiveFileLimit)
+        fail("larger than " + std::to_string(kHiveFileLimit) + " bytes");
+    std::string header(kFileHeader + kBlockHeader, '\0');
+    if (::pread(fd, &header[0], header.size(), 0) != static_cast<ssize_t>(header.size()) ||
+        header.compare(kFileHeader, 4, "RGKN") != 0)
+        fail("no key navigation block (truncated)");
+    const uint64_t blockSize = Get32(header, kFileHeader + 4);
+    if (blockSize < kBlockHeader || blockSize > static_cast<uint64_t>(st.st_size) - kFileHeader)
+        fail("the key navigation block runs past the end of the file (truncated)");
+    std::string block(static_cast<size_t>(blockSize), '\0');
+    if (::pread(fd, &block[0], block.size(), kFileHeader) != static_cast<ssize_t>(block.size()))
+        fail("the key navigation block cannot be read");
+    ::close(fd);
+    std::vector<bool> visited(block.size());
+    struct Pending {
+        uint32_t offset;
+        int depth;
+    };
+    std::vector<Pending> pending{{Get32(block, 8), 0}};
+    while (!pending.empty()) {
+        const Pending p = pending.back();
+        pending.pop_back();
+        if (p.offset == kNone) continue;
+        if (p.offset < kBlockHeader || p.offset > block.size() - kEntry)
+            throw ImportError(label + ": corrupt hive: a key entry lies outside its block");
+        if (visited[p.offset])
+            throw ImportError(label + ": corrupt hive: the key tree loops back to the entry at " +
+                              std::to_string(p.offset) + " (a key listed twice)");
+        visited[p.offset] = true;
+        if (p.depth > kMaxDepth)
+            throw ImportError(label + ": corrupt hive: keys nested deeper than " +
+                              std::to_string(kMaxDepth) + " levels");
+        pending.push_back({Get32(block, p.offset + 20), p.depth});
+        pending.push_back({Get32(block, p.offset + 16), p.depth + 1});
+    }
+}
+
 }  // namespace
 
 size_t ReadHive(const std::string& hostFile, const std::string& label,
                 hostwin::RegistryStore& store, hostwin::RegistryKey& into) {
     CheckSignature(hostFile, label);
+    CheckKeyTree(hostFile, label);
     CregError error;
     FileHandle file;
     if (libcreg_file_initialize(&file.file, &error.error) != 1)

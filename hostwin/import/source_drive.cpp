@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <map>
 #include <regex>
@@ -62,28 +63,73 @@ std::string MtoolsPath(const std::string& path) {
 
 // ---- A host folder ---------------------------------------------------------------------------
 
+// Opens the directory relative ("" for the root) below rootFd, one name at a time and never
+// through a link, so a folder of the source swapped for a link cannot lead the import outside.
+int OpenDirectoryBelow(int rootFd, const std::string& relative) {
+    int fd = ::openat(rootFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    size_t pos = 0;
+    while (fd >= 0 && pos < relative.size()) {
+        size_t end = relative.find('/', pos);
+        if (end == std::string::npos) end = relative.size();
+        const std::string part = relative.substr(pos, end - pos);
+        pos = end + 1;
+        const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int error = errno;
+        ::close(fd);
+        fd = next;
+        errno = error;
+    }
+    return fd;
+}
+
+// Deeper than any path of MAX_PATH characters can reach.
+constexpr int kFolderDepthLimit = 128;
+
 class FolderDrive : public SourceDrive {
 public:
-    explicit FolderDrive(std::string root) : root_(std::move(root)) {}
+    explicit FolderDrive(std::string root) : root_(std::move(root)) {
+        rootFd_ = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (rootFd_ < 0) throw ImportError(root_ + ": cannot be read: " + std::strerror(errno));
+    }
+    ~FolderDrive() override { ::close(rootFd_); }
     std::string Describe() const override { return root_; }
 
     std::vector<SourceEntry> List(const std::string& dir, bool recursive) override {
         std::vector<SourceEntry> out;
-        ListInto(dir, recursive, out);
+        ListInto(dir, recursive, 0, out);
         return out;
     }
 
-    void CopyTo(const std::string& path, int fd) override {
-        const int in = ::open(Host(path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (in < 0) throw ImportError(Host(path) + ": cannot be read: " + std::strerror(errno));
+    void CopyTo(const std::string& path, int fd, uint64_t limit) override {
+        const std::string host = Host(path);
+        const size_t slash = path.rfind('/');
+        const int dir = OpenDirectoryBelow(rootFd_, slash == std::string::npos ? "" : path.substr(0, slash));
+        const int in = dir < 0 ? -1
+                               : ::openat(dir, path.substr(slash == std::string::npos ? 0 : slash + 1).c_str(),
+                                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const int openError = errno;
+        if (dir >= 0) ::close(dir);
+        if (in < 0) throw ImportError(host + ": cannot be read: " + std::strerror(openError));
+        struct stat st;
+        std::string refused;
+        if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode))
+            refused = ": is a link or special file, which a Windows 9x drive cannot hold";
+        else if (static_cast<uint64_t>(st.st_size) > limit)
+            refused = ": is larger than " + std::to_string(limit) + " bytes";
+        if (!refused.empty()) {
+            ::close(in);
+            throw ImportError(host + refused);
+        }
         char buffer[65536];
+        uint64_t copied = 0;
         for (;;) {
             const ssize_t n = ::read(in, buffer, sizeof buffer);
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
+            if (n < 0 || (copied += static_cast<uint64_t>(n > 0 ? n : 0)) > limit) {
                 const int e = errno;
                 ::close(in);
-                throw ImportError(Host(path) + ": cannot be read: " + std::strerror(e));
+                throw ImportError(host + (n < 0 ? ": cannot be read: " + std::string(std::strerror(e))
+                                                : ": is larger than " + std::to_string(limit) + " bytes"));
             }
             if (n == 0) break;
             try {
@@ -102,8 +148,8 @@ private:
     }
 
     // The FAT attributes of a file on a mounted FAT file system; 0 on any other.
-    static uint32_t FatAttributes(const std::string& hostPath) {
-        const int fd = ::open(hostPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    static uint32_t FatAttributes(int dirFd, const std::string& name) {
+        const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0) return 0;
         uint32_t attributes = 0;
         if (::ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &attributes) != 0) attributes = 0;
@@ -111,9 +157,18 @@ private:
         return attributes & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive);
     }
 
-    void ListInto(const std::string& dir, bool recursive, std::vector<SourceEntry>& out) {
-        DIR* d = ::opendir(Host(dir).c_str());
-        if (!d) return;
+    void ListInto(const std::string& dir, bool recursive, int depth, std::vector<SourceEntry>& out) {
+        if (depth > kFolderDepthLimit)
+            throw ImportError(Host(dir) + ": folders nested deeper than " +
+                              std::to_string(kFolderDepthLimit) + " levels");
+        const int dirFd = OpenDirectoryBelow(rootFd_, dir);
+        const int listFd = dirFd < 0 ? -1 : ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* d = listFd < 0 ? nullptr : ::fdopendir(listFd);
+        if (!d) {
+            if (listFd >= 0) ::close(listFd);
+            if (dirFd >= 0) ::close(dirFd);
+            return;
+        }
         std::vector<std::string> names;
         while (dirent* e = ::readdir(d)) {
             const std::string name = e->d_name;
@@ -124,21 +179,32 @@ private:
         for (const std::string& name : names) {
             const std::string path = Join(dir, name);
             struct stat st;
-            if (::lstat(Host(path).c_str(), &st) != 0) continue;
-            if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+            if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+                ::close(dirFd);
                 throw ImportError(Host(path) +
                                   ": is a link or special file, which a Windows 9x drive cannot "
                                   "hold");
+            }
             SourceEntry entry;
             entry.path = path;
             entry.isDirectory = S_ISDIR(st.st_mode);
-            entry.attributes = FatAttributes(Host(path));
+            entry.attributes = FatAttributes(dirFd, name);
             out.push_back(entry);
-            if (recursive && entry.isDirectory) ListInto(path, true, out);
+            if (recursive && entry.isDirectory) {
+                try {
+                    ListInto(path, true, depth + 1, out);
+                } catch (...) {
+                    ::close(dirFd);
+                    throw;
+                }
+            }
         }
+        ::close(dirFd);
     }
 
     std::string root_;
+    int rootFd_ = -1;
 };
 
 // ---- A FAT file system in a disk image, through mtools ----------------------------------------
@@ -149,21 +215,30 @@ public:
     using ImportError::ImportError;
 };
 
+// mtools ended by a signal (a crash) or was stopped for writing too much: never an empty
+// result, and never taken for a missing directory.
+class MtoolsBroken : public ImportError {
+public:
+    using ImportError::ImportError;
+};
+
 // Runs an mtools command with its output to outFd (or captured when outFd is -1) and returns
-// the captured output; throws ImportError with mtools' own message when it fails.
+// the captured output; throws ImportError with mtools' own message when it fails, and
+// MtoolsBroken when it crashes or writes more than limit bytes (it is then stopped).
 class MtoolsRun {
 public:
-    static std::string Run(const std::vector<std::string>& args, int outFd, const std::string& what) {
+    static std::string Run(const std::vector<std::string>& args, int outFd, const std::string& what,
+                           uint64_t limit = kListingLimit) {
         int errFd = ::memfd_create("mtools-stderr", MFD_CLOEXEC);
         int pipeFds[2] = {-1, -1};
-        if (errFd < 0 || (outFd < 0 && ::pipe2(pipeFds, O_CLOEXEC) != 0)) {
+        if (errFd < 0 || ::pipe2(pipeFds, O_CLOEXEC) != 0) {
             if (errFd >= 0) ::close(errFd);
             throw ImportError(std::string("cannot run mtools: ") + std::strerror(errno));
         }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions, outFd >= 0 ? outFd : pipeFds[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
         posix_spawn_file_actions_adddup2(&actions, errFd, 2);
 
         // mtools reads only its own settings: no user configuration, no geometry checks that
@@ -190,20 +265,41 @@ public:
         const int spawned =
             ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
+        // Everything mtools writes passes through here, counted: a file system that makes it
+        // write without end (a directory loop) stops it at the limit.
         std::string output;
-        if (outFd < 0) {
-            ::close(pipeFds[1]);
-            if (spawned == 0) {
-                char buffer[65536];
-                for (;;) {
-                    const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
-                    if (n < 0 && errno == EINTR) continue;
-                    if (n <= 0) break;
-                    output.append(buffer, static_cast<size_t>(n));
+        uint64_t written = 0;
+        bool tooMuch = false;
+        ::close(pipeFds[1]);
+        if (spawned == 0) {
+            std::vector<char> buffer(65536);
+            for (;;) {
+                const ssize_t n = ::read(pipeFds[0], buffer.data(), buffer.size());
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) break;
+                written += static_cast<uint64_t>(n);
+                if (written > limit) {
+                    tooMuch = true;
+                    ::kill(pid, SIGKILL);
+                    break;
+                }
+                if (outFd >= 0) {
+                    try {
+                        WriteAll(outFd, buffer.data(), static_cast<size_t>(n));
+                    } catch (...) {
+                        ::kill(pid, SIGKILL);
+                        ::close(pipeFds[0]);
+                        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+                        }
+                        ::close(errFd);
+                        throw;
+                    }
+                } else {
+                    output.append(buffer.data(), static_cast<size_t>(n));
                 }
             }
-            ::close(pipeFds[0]);
         }
+        ::close(pipeFds[0]);
         int status = 0;
         if (spawned == 0) {
             while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -218,6 +314,15 @@ public:
         if (spawned != 0)
             throw MtoolsMissing("cannot run " + args[0] + " (install mtools): " +
                               std::strerror(spawned));
+        if (tooMuch)
+            throw MtoolsBroken(what + ": " + args[0] + " wrote more than " + std::to_string(limit) +
+                               " bytes and was stopped (a corrupt file system, such as a " +
+                               "directory that contains itself)");
+        if (WIFSIGNALED(status))
+            throw MtoolsBroken(what + ": " + args[0] + " crashed (signal " +
+                               std::to_string(WTERMSIG(status)) +
+                               "): the file system is corrupt, such as a directory that " +
+                               "contains itself");
         if (WIFEXITED(status) && WEXITSTATUS(status) == 127)  // the shell's "not found"
             throw MtoolsMissing("cannot run " + args[0] + " (install mtools)");
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
@@ -254,8 +359,12 @@ public:
             listing = MtoolsRun::Run(args, -1, Describe());
         } catch (const MtoolsMissing&) {
             throw;
-        } catch (const ImportError&) {
-            return {};  // a missing directory
+        } catch (const MtoolsBroken&) {
+            throw;
+        } catch (const ImportError& e) {
+            // A missing directory is an empty list; any other failure is an error.
+            if (std::string(e.what()).find("not found") != std::string::npos) return {};
+            throw;
         }
         std::map<std::string, uint32_t> attributes;
         std::map<std::string, std::string> aliases;
@@ -293,8 +402,9 @@ public:
         return out;
     }
 
-    void CopyTo(const std::string& path, int fd) override {
-        MtoolsRun::Run({"mtype", "-i", spec_, MtoolsPath(path)}, fd, Describe() + ": " + path);
+    void CopyTo(const std::string& path, int fd, uint64_t limit) override {
+        MtoolsRun::Run({"mtype", "-i", spec_, MtoolsPath(path)}, fd, Describe() + ": " + path,
+                       limit);
     }
 
     // One mcopy for many files of a folder, with their modification times: far faster than a
@@ -405,7 +515,7 @@ bool SourceDrive::Find(const std::string& dir, const std::string& name, SourceEn
 }
 
 std::string SourceDrive::Read(const std::string& path, size_t limit) {
-    MemoryFile file(*this, path);
+    MemoryFile file(*this, path, limit);
     struct stat st;
     if (::stat(file.HostPath().c_str(), &st) != 0 || static_cast<uint64_t>(st.st_size) > limit)
         throw ImportError(Describe() + ": " + path + " is larger than " + std::to_string(limit) +
@@ -419,12 +529,12 @@ std::string SourceDrive::Read(const std::string& path, size_t limit) {
     return bytes;
 }
 
-MemoryFile::MemoryFile(SourceDrive& drive, const std::string& path) {
+MemoryFile::MemoryFile(SourceDrive& drive, const std::string& path, uint64_t limit) {
     fd_ = ::memfd_create("hostwin-import", MFD_CLOEXEC);
     if (fd_ < 0) throw ImportError(std::string("cannot make a memory file: ") + std::strerror(errno));
     hostPath_ = "/proc/self/fd/" + std::to_string(fd_);
     try {
-        drive.CopyTo(path, fd_);
+        drive.CopyTo(path, fd_, limit);
     } catch (...) {
         ::close(fd_);
         throw;

@@ -16,6 +16,11 @@ constexpr uint32_t kAttrHidden = 0x02;
 constexpr uint32_t kAttrSystem = 0x04;
 constexpr uint32_t kAttrArchive = 0x20;
 
+// The largest file a FAT drive holds.
+constexpr uint64_t kSourceFileLimit = 0xFFFFFFFFull;
+// The most output of one mtools listing: far beyond any Windows 9x drive's directories.
+constexpr size_t kListingLimit = size_t{256} << 20;
+
 struct SourceEntry {
     std::string path;  // below the drive root, names joined by '/', as the source spells them
     bool isDirectory = false;
@@ -32,8 +37,10 @@ public:
     // The entries directly in dir ("" is the root) or, when recursive, everything below it.
     // An empty list for a missing directory.
     virtual std::vector<SourceEntry> List(const std::string& dir, bool recursive) = 0;
-    // Writes the file's bytes to the open host file descriptor fd. Throws ImportError.
-    virtual void CopyTo(const std::string& path, int fd) = 0;
+    // Writes the file's bytes to the open host file descriptor fd. Throws ImportError, also
+    // for a file of more than limit bytes (checked before its bytes are read where the size
+    // is known, else while they are).
+    virtual void CopyTo(const std::string& path, int fd, uint64_t limit = kSourceFileLimit) = 0;
     // Copies files into the empty host folder stagingDir, each under its last name as List
     // spells it. The default copies them one by one through CopyTo.
     virtual void CopyBatch(const std::vector<std::string>& paths, const std::string& stagingDir);
@@ -51,7 +58,7 @@ std::unique_ptr<SourceDrive> OpenImageDrive(const std::string& image, uint64_t o
 // path (libcreg): the descriptor and its /proc path. Closed by the destructor.
 class MemoryFile {
 public:
-    MemoryFile(SourceDrive& drive, const std::string& path);
+    MemoryFile(SourceDrive& drive, const std::string& path, uint64_t limit = kSourceFileLimit);
     ~MemoryFile();
     MemoryFile(const MemoryFile&) = delete;
     MemoryFile& operator=(const MemoryFile&) = delete;

@@ -100,4 +100,10 @@ std::string WindowsNameProblem(const std::string& name) {
     return "";
 }
 
+std::string Upper(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
+    return s;
+}
+
 }  // namespace hostwin_import

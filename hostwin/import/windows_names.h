@@ -31,6 +31,9 @@ private:
 // ...), longer than 255 bytes.
 std::string WindowsNameProblem(const std::string& name);
 
+// ASCII letters in upper case, as Windows compares names.
+std::string Upper(std::string s);
+
 }  // namespace hostwin_import
 
 #endif

@@ -1,5 +1,7 @@
 #include "hostwin/fault_injection.h"
 
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -76,6 +78,14 @@ int HostRename(const char* from, const char* to) {
         return -1;
     }
     return std::rename(from, to);
+}
+
+int HostRenameAt(int fromDir, const char* from, int toDir, const char* to) {
+    if (int error = Fault("rename")) {
+        errno = error;
+        return -1;
+    }
+    return ::renameat(fromDir, from, toDir, to);
 }
 
 void* HostMmap(void* address, size_t length, int protection, int flags, int fd, off_t offset) {

@@ -40,6 +40,8 @@ Machine::Machine(const std::string& hostFolder) : root_(hostFolder) {
         settings_ = ParseMachineSettings(text, iniPath);
     // The journal is appended to by every process; it must be a plain file or nothing yet.
     RequireRegularOrMissing(HostPath("journal.jsonl"));
+    // shortnames.txt is read later, on the first name lookup; its kind is checked before any run.
+    RequireRegularOrMissing(HostPath("shortnames.txt"));
     attributes_ = std::make_unique<AttributeStore>(HostPath("attributes.txt"));
     registry_ = RegistryStore::LoadShared(HostPath("registry.reg"));
     // Temporary files of runs killed during a write-back are of no further use.

@@ -155,6 +155,9 @@ private:
                 key = &Subkey(*key, name);
             }
             levels_.push_back(Level{stop, key});
+            if (levels_.size() > kRegistryDepthLimit + 1)
+                Fail(line_, "key nested deeper than " + std::to_string(kRegistryDepthLimit) +
+                                " levels below its root, which Windows cannot hold");
             complete = stop == path.size();
             start = stop + 1;
         }

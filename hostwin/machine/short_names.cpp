@@ -91,8 +91,10 @@ void ShortNameStore::ReloadIfChanged() {
     const long long stamp = FileStamp(file_);
     if (stamp == loadedStamp_ || dirty_) return;
     entries_.clear();
+    // Held to the rules of the other machine files: a link, directory, FIFO or device, or a
+    // file over the limit, stops the program instead of reading as "no aliases".
     std::string text;
-    if (ReadHostFile(file_, text)) {
+    if (ReadMachineFile(file_, kShortNamesFileLimit, text)) {
         ForEachLine(text, [&](int lineNo, const std::string& line) {
             if (Trim(line).empty()) return;
             const size_t tab = line.find('\t');

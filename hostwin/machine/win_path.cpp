@@ -1,6 +1,7 @@
 #include "hostwin/win_path.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "hostwin/folder_walk.h"
 #include "hostwin/host_file.h"
 #include "hostwin/journal.h"
 #include "hostwin/machine.h"
@@ -101,8 +103,15 @@ bool SameWindowsPath(const std::string& a, const std::string& b) {
 
 std::vector<std::string> ListHostDirectory(const std::string& hostDirectory) {
     std::vector<std::string> names;
-    DIR* dir = ::opendir(hostDirectory.c_str());
-    if (!dir) return names;
+    // Inside the machine, the directory is reached by the descriptor walk, never through a
+    // link that leads out.
+    const int fd = Machine::IfOpen() ? OpenInMachine(hostDirectory, O_RDONLY | O_DIRECTORY)
+                                     : ::open(hostDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0) ::close(fd);
+        return names;
+    }
     while (dirent* entry = ::readdir(dir)) {
         std::string name = entry->d_name;
         if (name != "." && name != "..") names.push_back(name);

@@ -1,6 +1,6 @@
 // hostwin diff DIR1 DIR2 [--json]: what differs between two machine folders.
 #include "machine_diff.h"
-#include "registry_file.h"
+#include "command_io.h"
 #include "tool.h"
 
 namespace hostwin_tool {

@@ -1,6 +1,6 @@
 // hostwin export DIR [KEY]: the machine's registry, or one key, as REGEDIT4 on standard output.
 #include "hostwin.h"
-#include "registry_file.h"
+#include "command_io.h"
 #include "tool.h"
 
 namespace hostwin_tool {

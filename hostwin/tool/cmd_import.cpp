@@ -1,6 +1,7 @@
 // hostwin import DIR FILE.reg: merges a REGEDIT4 file into the machine's registry.
+#include "hostwin/folder_lock.h"
 #include "hostwin.h"
-#include "registry_file.h"
+#include "command_io.h"
 #include "tool.h"
 
 namespace hostwin_tool {
@@ -20,6 +21,9 @@ int CommandImport(const std::vector<std::string>& args) {
         throw UsageError("expected a machine folder and a .reg file");
     const std::string dir = ExistingMachineFolder(parsed.words[0]);
     const std::string text = ReadWholeFile(parsed.words[1]);
+    // Held from load to save: a program working on the folder meanwhile waits, then replays its
+    // own changes on the imported registry instead of losing them to this save.
+    hostwin::FolderLock lock(dir);
     auto store = LoadMachineRegistry(dir);
     store->Merge(text, parsed.words[1]);
     store->Save();

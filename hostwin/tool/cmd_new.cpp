@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "hostwin/folder_lock.h"
 #include "hostwin.h"
 #include "hostwin/machine.h"
 #include "hostwin/text_util.h"
@@ -51,6 +52,8 @@ int CommandNew(const std::vector<std::string>& args) {
     const std::string windowsName = winnt ? "WINNT" : "WINDOWS";
 
     MakeFolder(dir);
+    // Held while the folder is filled, as every command that writes a folder holds it.
+    hostwin::FolderLock lock(dir);
     const std::string windows = dir + "/c/" + windowsName;
     MakeFolder(dir + "/c");
     MakeFolder(windows);

@@ -6,7 +6,7 @@
 #include "hostwin.h"
 #include "machine_diff.h"
 #include "program_runs.h"
-#include "registry_file.h"
+#include "command_io.h"
 #include "tool.h"
 
 namespace hostwin_tool {
@@ -57,7 +57,8 @@ int CommandPreview(const std::vector<std::string>& args) {
     AllowHostProgramsIfAsked(parsed);
     if (parsed.words.size() != 1 || !parsed.hasRest || parsed.rest.empty())
         throw UsageError("expected a machine folder, then -- and the program to run");
-    const std::string dir = ExistingMachineFolder(parsed.words[0]);
+    // The folder itself, not a link to it: the copy is made from what the link leads to.
+    const std::string dir = RealFolder(ExistingMachineFolder(parsed.words[0]));
     const std::string program = FindProgram(parsed.rest[0]);
     const bool json = parsed.Has("json");
 

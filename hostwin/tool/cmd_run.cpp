@@ -1,6 +1,6 @@
 // hostwin run DIR -- PROGRAM ARGS...: runs a program on the machine and shows its journal.
 #include "program_runs.h"
-#include "registry_file.h"
+#include "command_io.h"
 #include "tool.h"
 
 namespace hostwin_tool {

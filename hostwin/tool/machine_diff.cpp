@@ -1,18 +1,22 @@
 #include "machine_diff.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <cstring>
 #include <memory>
 #include <set>
 
+#include "folder_tree.h"
 #include "hostwin/attributes.h"
+#include "hostwin/host_file.h"
 #include "hostwin.h"
 #include "hostwin/journal.h"
 #include "progress.h"
-#include "registry_file.h"
+#include "command_io.h"
 #include "hostwin/registry_store.h"
 #include "hostwin/text_util.h"
 #include "hostwin/win_path.h"
@@ -121,60 +125,89 @@ void CompareRegistries(const hostwin::RegistryStore& first, const hostwin::Regis
 
 struct FileEntry {
     std::string windowsPath;
-    std::string hostPath;
+    std::string relative;  // below the machine folder: c/WINDOWS/X.INF
+    EntryKind kind = EntryKind::kFile;
+    std::string linkTarget;
     FileEntryState state;
 };
 
 // Every file and folder below the drive folders (c/, d/, ...), by upper-cased Windows path.
-std::map<std::string, FileEntry> ListDrives(const std::string& dir) {
+// Links are listed as links and special files as such; neither is followed or opened.
+std::map<std::string, FileEntry> ListDrives(const OpenFolder& dir) {
     std::map<std::string, FileEntry> entries;
-    hostwin::AttributeStore attributes(dir + "/attributes.txt");
-    struct Folder {
-        std::string host, windows;
-    };
-    std::vector<Folder> pending;
-    for (const std::string& name : hostwin::ListHostDirectory(dir)) {
-        struct stat st;
-        if (name.size() == 1 && name[0] >= 'a' && name[0] <= 'z' &&
-            ::stat((dir + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-            pending.push_back({dir + "/" + name, std::string(1, name[0] - 'a' + 'A') + ":"});
-    }
-    while (!pending.empty()) {
-        const Folder folder = pending.back();
-        pending.pop_back();
-        for (const std::string& name : hostwin::ListHostDirectory(folder.host)) {
+    hostwin::AttributeStore attributes(dir.Path() + "/attributes.txt");
+    std::vector<std::string> drives;
+    WalkTree(
+        dir.Fd(), "", dir.Path(),
+        [&](const TreeEntry& e) {
+            if (e.path.size() == 1 && e.path[0] >= 'a' && e.path[0] <= 'z' &&
+                e.kind == EntryKind::kDirectory)
+                drives.push_back(e.path);
+        },
+        false);
+    for (const std::string& drive : drives) {
+        const std::string windowsDrive = std::string(1, drive[0] - 'a' + 'A') + ":";
+        WalkTree(dir.Fd(), drive, dir.Path(), [&](const TreeEntry& t) {
             FileEntry e;
-            e.windowsPath = folder.windows + "\\" + name;
-            e.hostPath = folder.host + "/" + name;
-            struct stat st;
-            if (::stat(e.hostPath.c_str(), &st) != 0) continue;
-            e.state.directory = S_ISDIR(st.st_mode);
-            e.state.size = e.state.directory ? 0 : static_cast<uint64_t>(st.st_size);
+            std::string below = t.path.substr(drive.size() + 1);
+            for (char& c : below)
+                if (c == '/') c = '\\';
+            e.windowsPath = windowsDrive + "\\" + below;
+            e.relative = t.path;
+            e.kind = t.kind;
+            e.linkTarget = t.linkTarget;
+            e.state.directory = t.kind == EntryKind::kDirectory;
+            e.state.size = t.kind == EntryKind::kFile ? static_cast<uint64_t>(t.st.st_size) : 0;
             e.state.attributes = attributes.Get(e.windowsPath);
-            if (e.state.directory) pending.push_back({e.hostPath, e.windowsPath});
             entries.emplace(hostwin::ToUpperAscii(e.windowsPath), std::move(e));
-        }
+        });
     }
     return entries;
 }
 
-// Whether two files of the same size hold different bytes.
-bool ContentsDiffer(const std::string& a, const std::string& b) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> fa(std::fopen(a.c_str(), "rb"), std::fclose);
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> fb(std::fopen(b.c_str(), "rb"), std::fclose);
-    if (!fa || !fb) throw hostwin::MachineError("cannot read " + (fa ? b : a));
+// Whether two entries of the same size hold different bytes: files by their contents, links by
+// their text; a special file is never opened.
+bool ContentsDiffer(const OpenFolder& da, const FileEntry& a, const OpenFolder& db,
+                    const FileEntry& b) {
+    if (a.kind != b.kind) return true;
+    if (a.kind == EntryKind::kLink) return a.linkTarget != b.linkTarget;
+    if (a.kind != EntryKind::kFile) return false;
+    struct stat sa, sb;
+    const int fa = OpenTreeFile(da.Fd(), a.relative, da.Path(), &sa);
+    const int fb = OpenTreeFile(db.Fd(), b.relative, db.Path(), &sb);
     std::vector<char> ba(1 << 16), bb(1 << 16);
-    for (;;) {
-        const size_t na = std::fread(ba.data(), 1, ba.size(), fa.get());
-        const size_t nb = std::fread(bb.data(), 1, bb.size(), fb.get());
-        if (na != nb || std::memcmp(ba.data(), bb.data(), na) != 0) return true;
-        if (na == 0) return false;
+    // Read no further than the size listed: a file that grows meanwhile cannot hold the walk.
+    // Holes at the same places in both read as the same zeros and are skipped.
+    const off_t size = static_cast<off_t>(a.state.size);
+    bool differ = false;
+    for (off_t at = 0; at < size && !differ;) {
+        const off_t dataA = ::lseek(fa, at, SEEK_DATA), dataB = ::lseek(fb, at, SEEK_DATA);
+        if (dataA < 0 && dataB < 0 && errno == ENXIO) break;
+        if (dataA == dataB && dataA > at) {
+            at = dataA;
+            continue;
+        }
+        const size_t want = static_cast<size_t>(std::min<off_t>(size - at, ba.size()));
+        const ssize_t na = ::pread(fa, ba.data(), want, at);
+        const ssize_t nb = ::pread(fb, bb.data(), want, at);
+        if (na < 0 || nb < 0) {
+            ::close(fa);
+            ::close(fb);
+            throw hostwin::MachineError("cannot read " + (na < 0 ? a.relative : b.relative));
+        }
+        differ = na != nb || std::memcmp(ba.data(), bb.data(), static_cast<size_t>(na)) != 0;
+        if (na == 0) break;
+        at += na;
     }
+    ::close(fa);
+    ::close(fb);
+    return differ;
 }
 
 void CompareFiles(const std::string& first, const std::string& second, MachineDiff& diff) {
-    const auto a = ListDrives(first);
-    const auto b = ListDrives(second);
+    const OpenFolder da(first), db(second);
+    const auto a = ListDrives(da);
+    const auto b = ListDrives(db);
     // Entries below a removed or added folder are left out: the folder stands for them.
     std::set<std::string> wholeFolders;
     auto below = [&](const std::string& key) {
@@ -205,7 +238,7 @@ void CompareFiles(const std::string& first, const std::string& second, MachineDi
         c.before = sa;
         c.after = sb;
         if (sa.directory == sb.directory && !sa.directory && sa.size == sb.size)
-            c.contentsDiffer = ContentsDiffer(ia->second.hostPath, ib->second.hostPath);
+            c.contentsDiffer = ContentsDiffer(da, ia->second, db, ib->second);
         if (sa.directory != sb.directory || sa.size != sb.size || sa.attributes != sb.attributes ||
             c.contentsDiffer)
             diff.files.push_back(c);
@@ -217,8 +250,8 @@ void CompareFiles(const std::string& first, const std::string& second, MachineDi
 
     // machine.ini: the machine's settings, compared as a whole.
     std::string ta, tb;
-    const bool hasA = hostwin::ReadHostFile(first + "/machine.ini", ta);
-    const bool hasB = hostwin::ReadHostFile(second + "/machine.ini", tb);
+    const bool hasA = hostwin::ReadMachineFile(first + "/machine.ini", hostwin::kSettingsFileLimit, ta);
+    const bool hasB = hostwin::ReadMachineFile(second + "/machine.ini", hostwin::kSettingsFileLimit, tb);
     if (hasA != hasB || ta != tb) {
         FileChange c{hasA ? (hasB ? Change::kChanged : Change::kRemoved) : Change::kAdded,
                      "machine.ini"};

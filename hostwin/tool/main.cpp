@@ -1,6 +1,7 @@
 // hostwin: works on machine folders, the emulated Windows 9x machines that the host build of
 // the programs runs on. "hostwin --help" lists the subcommands, "hostwin NAME --help" explains one.
 #include <stdlib.h>
+#include <limits.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -108,6 +109,13 @@ std::string ExistingMachineFolder(const std::string& path) {
         throw hostwin::MachineError("machine folder " + path +
                                     " does not exist or is not a folder");
     return path;
+}
+
+std::string RealFolder(const std::string& path) {
+    char real[PATH_MAX];
+    if (!::realpath(path.c_str(), real))
+        throw hostwin::MachineError("machine folder " + path + " cannot be found: " + std::strerror(errno));
+    return real;
 }
 
 int Main(int argc, char** argv) {

@@ -1,5 +1,6 @@
 #include "program_runs.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,9 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
+#include "folder_tree.h"
 #include "hostwin.h"
 #include "progress.h"
 #include "hostwin/text_util.h"
@@ -76,16 +76,58 @@ int RunProgramOn(const std::string& folder, const std::string& program,
     return WEXITSTATUS(status);
 }
 
+namespace {
+
+// The journal of a folder, opened as the programs open it: never through a link, never a FIFO
+// or device. -1 when there is none; throws MachineError for anything but a regular file.
+int OpenJournal(const std::string& folder, struct stat& st) {
+    const std::string path = folder + "/journal.jsonl";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return -1;
+        throw hostwin::MachineError("cannot read " + path + ": " +
+                                    (errno == ELOOP ? "it is a symbolic link, not a regular file"
+                                                    : std::strerror(errno)));
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw hostwin::MachineError("cannot read " + path + ": it is not a regular file");
+    }
+    return fd;
+}
+
+}  // namespace
+
 unsigned long long JournalSize(const std::string& folder) {
     struct stat st;
-    return ::stat((folder + "/journal.jsonl").c_str(), &st) == 0 ? static_cast<unsigned long long>(st.st_size) : 0;
+    const int fd = OpenJournal(folder, st);
+    if (fd < 0) return 0;
+    ::close(fd);
+    return static_cast<unsigned long long>(st.st_size);
 }
 
 std::vector<std::string> JournalLinesFrom(const std::string& folder, unsigned long long offset) {
     std::vector<std::string> lines;
-    std::ifstream in(folder + "/journal.jsonl", std::ios::binary);
-    if (!in || !in.seekg(static_cast<std::streamoff>(offset))) return lines;
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    struct stat st;
+    const int fd = OpenJournal(folder, st);
+    if (fd < 0) return lines;
+    const unsigned long long size = static_cast<unsigned long long>(st.st_size);
+    if (size > offset && size - offset > kJournalRunLimit) {
+        ::close(fd);
+        throw hostwin::MachineError("cannot read " + folder + "/journal.jsonl: the run wrote more than " +
+                                    std::to_string(kJournalRunLimit) + " bytes to it");
+    }
+    // Only what the file held when opened: lines still being appended belong to no run of ours.
+    std::string text(size > offset ? static_cast<size_t>(size - offset) : 0, '\0');
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::pread(fd, &text[done], text.size() - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    text.resize(done);
     size_t pos = 0;
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);
@@ -138,14 +180,13 @@ std::string ReadableJournalLine(const std::string& line) {
 }
 
 void CopyMachine(const std::string& from, const std::string& to) {
-    namespace fs = std::filesystem;
-    std::error_code error;
+    const OpenFolder source(from);
     unsigned long long size = 0;
-    for (auto it = fs::recursive_directory_iterator(from, error); !error && it != fs::recursive_directory_iterator(); it.increment(error))
-        if (it->is_regular_file(error)) size += it->file_size(error);
+    WalkTree(source.Fd(), "", from, [&](const TreeEntry& e) {
+        if (e.kind == EntryKind::kFile) size += static_cast<unsigned long long>(e.st.st_blocks) * 512;
+    });
     ProgressStep progress("copying " + from + " (" + ReadableSize(size) + ")");
-    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks, error);
-    if (error) throw hostwin::MachineError("cannot copy " + from + " to " + to + ": " + error.message());
+    CopyTree(source.Fd(), from, to);
 }
 
 std::string AbsolutePath(const std::string& path) {

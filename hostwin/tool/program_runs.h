@@ -18,14 +18,19 @@ std::string FindProgram(const std::string& word);
 int RunProgramOn(const std::string& folder, const std::string& program,
                  const std::vector<std::string>& args);
 
+// The most journal text one run may add that run and preview show (far above any real run).
+constexpr unsigned long long kJournalRunLimit = 64ull << 20;
+
 // Size of the folder's journal.jsonl (0 when there is none): where a run's lines will start.
 unsigned long long JournalSize(const std::string& folder);
-// The journal lines written from offset on.
+// The journal lines written from offset on. Both throw MachineError when journal.jsonl is a
+// link, FIFO, device or directory, or when the run added more than kJournalRunLimit bytes.
 std::vector<std::string> JournalLinesFrom(const std::string& folder, unsigned long long offset);
 // A journal line as a person reads it: the event name, then key=value pairs.
 std::string ReadableJournalLine(const std::string& line);
 
-// Copies a whole machine folder to to (which must not exist yet), with a progress line.
+// Copies a whole machine folder to to (which must not exist yet), with a progress line: a
+// private copy that shares nothing with it (see CopyTree).
 void CopyMachine(const std::string& from, const std::string& to);
 
 // An absolute form of a host path, so a program started elsewhere finds the same folder.

@@ -69,6 +69,8 @@ void AllowHostProgramsIfAsked(const ParsedArgs& parsed);
 // The machine folder named on the command line: an existing folder, else a UsageError-like
 // MachineError naming it.
 std::string ExistingMachineFolder(const std::string& path);
+// The path of a folder with every link resolved; throws MachineError when there is none.
+std::string RealFolder(const std::string& path);
 
 }  // namespace hostwin_tool
 

@@ -51,6 +51,14 @@ check "import: malformed file" test "$(code "$tool" import "$work/imported" "$wo
 check "import: file and line named" grep -q "broken.reg line 4" "$work/err"
 check "import: registry untouched" cmp -s "$work/imported.reg" "$work/imported/registry.reg"
 check "import: missing file" test "$(code "$tool" import "$work/imported" "$work/none.reg")" -eq 2
+# import holds the folder lock from load to save, as the programs do: it waits for a holder.
+cp -r "$sample" "$work/locked"
+flock "$work/locked" sleep 2 &
+sleep 0.3
+started=$(date +%s%N)
+"$tool" import "$work/locked" "$work/change.reg"
+check "import: waits for the folder lock" test $(( ($(date +%s%N) - started) / 1000000 )) -ge 1200
+wait
 
 # export: the whole registry reads back as it was; one key with what is below it.
 check "export: exit 0" test "$(code "$tool" export "$sample")" -eq 0
@@ -100,6 +108,40 @@ check "preview: scratch copy removed" test -z "$(ls -d "$work"/hostwin-preview.*
 HOSTWIN_ANSWERS=ok TMPDIR="$work" code "$tool" preview --json --keep "$package" -- unpellam >/dev/null
 check "preview: JSON" json 'd["code"]==0 and d["journal"][0]["event"]=="start" and d["diff"]["registry"]==[]' <"$work/out"
 check "preview: kept copy" test -d "$(ls -d "$work"/hostwin-preview.*/machine)"
+
+# Nothing in a folder leads the command outside it.
+# preview of a link to a folder works on a copy of the folder, never on the folder itself.
+cp -r "$sample" "$work/real"
+ln -s "$work/real" "$work/linked"
+check "preview link: exit 0" test "$(HOSTWIN_ANSWERS=ok,cancel TMPDIR="$work" code "$tool" preview "$work/linked" -- unpellam all now)" -eq 0
+check "preview link: changes shown" grep -qF -- '- C:\WINDOWS\SYSTEM\MOTVCD.VXD' "$work/out"
+check "preview link: folder untouched" test "$(code "$tool" diff "$sample" "$work/real")" -eq 0
+# a journal that is a link or a FIFO is refused before the program runs.
+for kind in link fifo; do
+  cp -r "$sample" "$work/journal-$kind"
+  if [ $kind = link ]; then ln -s /dev/zero "$work/journal-$kind/journal.jsonl"; else mkfifo "$work/journal-$kind/journal.jsonl"; fi
+  check "run: journal $kind refused" test "$(HOSTWIN_ANSWERS=ok,cancel timeout 60 "$tool" run "$work/journal-$kind" -- unpellam all now >/dev/null 2>"$work/err"; echo $?)" -eq 2
+  check "run: journal $kind named" grep -q "journal.jsonl" "$work/err"
+  check "run: nothing removed ($kind)" test -e "$work/journal-$kind/c/WINDOWS/SYSTEM/MOTVCD.VXD"
+done
+# diff lists links as links: none is followed, so /dev/zero and loops to .. end at once.
+cp -r "$sample" "$work/links"
+ln -s /etc "$work/links/c/ETC"; ln -s /dev/zero "$work/links/c/ZERO"
+ln -s .. "$work/links/c/UP"; ln -s .. "$work/links/c/WINDOWS/UP"
+check "diff links: differences" test "$(timeout 60 "$tool" diff "$sample" "$work/links" >"$work/out" 2>&1; echo $?)" -eq 1
+check "diff links: four entries added" grep -q "0 files removed, 4 added, 0 changed" "$work/out"
+check "diff links: nothing of /etc" bash -c "! grep -q 'passwd' '$work/out'"
+# preview makes a private copy or none: a link in the folder or a file over 4 GiB stops it.
+check "preview with links: refused" test "$(TMPDIR="$work" code "$tool" preview "$work/links" -- unpellam all now)" -eq 2
+check "preview with links: says why" grep -q "symbolic link, which a private copy cannot hold" "$work/err"
+cp -r "$sample" "$work/sparse"
+truncate -s 3G "$work/sparse/c/BIG.DAT"
+mkdir "$work/sparse-tmp"
+check "preview sparse: exit 0" test "$(HOSTWIN_ANSWERS=ok,cancel TMPDIR="$work/sparse-tmp" code "$tool" preview --keep "$work/sparse" -- unpellam tunelink10)" -eq 0
+check "preview sparse: copy stays sparse" test "$(du -sk "$work"/sparse-tmp/hostwin-preview.*/machine/c/BIG.DAT | cut -f1)" -lt 1024
+truncate -s 5G "$work/sparse/c/BIG.DAT"
+check "preview huge: refused" test "$(TMPDIR="$work" code "$tool" preview "$work/sparse" -- unpellam tunelink10)" -eq 2
+check "preview huge: says why" grep -q "BIG.DAT: larger than any file of a FAT drive" "$work/err"
 
 # help: every subcommand explains itself.
 for c in new import export diff run preview; do

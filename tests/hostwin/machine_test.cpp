@@ -94,7 +94,8 @@ TEST(MachineFolder, BadSettingsNameTheFileAndLine) {
 // (a link, a FIFO, a directory) or a file past its size limit is refused with its name, and
 // never waited on, followed or read without end.
 TEST(MachineFolder, MachineFilesMustBeRegularFilesOfBoundedSize) {
-    const char* files[] = {"machine.ini", "attributes.txt", "registry.reg", "journal.jsonl"};
+    const char* files[] = {"machine.ini", "attributes.txt", "registry.reg", "journal.jsonl",
+                           "shortnames.txt"};
     const char* kinds[] = {"FIFO", "directory", "symbolic link", "device"};
     for (const char* file : files) {
         for (const char* kind : kinds) {

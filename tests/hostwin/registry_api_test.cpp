@@ -203,6 +203,10 @@ TEST(RegistryApiTest, ValuesAndKeysChangeAndPersist) {
     HKEY created = nullptr;
     EXPECT_EQ(RegCreateKeyA(key, "New", &created), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(created), ERROR_SUCCESS);
+    // Software\Pellam is 2 levels deep: 511 more pass the 512 levels Windows builds.
+    std::string deep = "d";
+    for (int i = 0; i < 510; ++i) deep += "\\d";
+    EXPECT_EQ(RegCreateKeyA(key, deep.c_str(), &created), ERROR_INVALID_PARAMETER);
     const std::string pellam = "{\"event\":\"reg-delete-value\",\"key\":\"HKEY_LOCAL_MACHINE\\\\"
                                "Software\\\\Pellam\",\"value\":";
     const std::vector<std::string> journal = m.Journal();

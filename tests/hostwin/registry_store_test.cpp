@@ -140,7 +140,9 @@ TEST(RegistryStoreTest, ReadsRegeditTextWithEitherLineEnd) {
 }
 
 TEST(RegistryStoreTest, MalformedTextNamesFileAndLine) {
-    const struct { const char* text; int line; } cases[] = {
+    std::string deep = "REGEDIT4\n[HKEY_USERS";
+    for (size_t i = 0; i <= hostwin::kRegistryDepthLimit; ++i) deep += "\\k";
+    const struct { std::string text; int line; } cases[] = {
         {"", 1},
         {"REGEDIT5\n[HKEY_USERS\\a]\n", 1},
         {"REGEDIT4\n\"a\"=\"b\"\n", 2},
@@ -150,6 +152,7 @@ TEST(RegistryStoreTest, MalformedTextNamesFileAndLine) {
         {"REGEDIT4\n[HKEY_USERS\\a]\n\"a\"=dword:123456789\n", 3},
         {"REGEDIT4\n[HKEY_USERS\\a]\n\"a\"=hex:01,\\\n  02,\\\n  0g\n", 5},
         {"REGEDIT4\n[HKEY_USERS\\a]\n\"a\"=hex:01,\\\n", 3},
+        {deep + "]\n", 2},  // one level deeper than Windows allows
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);

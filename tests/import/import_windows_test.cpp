@@ -368,6 +368,32 @@ TEST(Win9xVersion, VersionNumberGivesTheRelease) {
 
 // Sources that cannot be imported: each gives a clear error, the machine folder is not made
 // and the source is not changed.
+// Points the directory ::/WINDOWS/LOOP/SUB of a FAT16 image back at LOOP: a directory that
+// contains itself, as a damaged disk can hold.
+void MakeDirectoryLoop(const std::string& image) {
+    std::string bytes = ReadFile(image);
+    auto u16 = [&](size_t at) {
+        return static_cast<size_t>(static_cast<unsigned char>(bytes[at]) |
+                                   static_cast<unsigned char>(bytes[at + 1]) << 8);
+    };
+    const size_t sector = u16(11), clusterBytes = sector * static_cast<unsigned char>(bytes[13]);
+    const size_t root = (u16(14) + static_cast<unsigned char>(bytes[16]) * u16(22)) * sector;
+    const size_t data = root + u16(17) * 32;
+    auto find = [&](size_t start, size_t length, const char* name) {
+        for (size_t at = start; at < start + length; at += 32)
+            if (bytes.compare(at, 11, name) == 0) return at;
+        ADD_FAILURE() << name;
+        return start;
+    };
+    auto cluster = [&](size_t entry) { return data + (u16(entry + 26) - 2) * clusterBytes; };
+    const size_t windows = find(root, u16(17) * 32, "WINDOWS    ");
+    const size_t loop = find(cluster(windows), clusterBytes, "LOOP       ");
+    const size_t sub = find(cluster(loop), clusterBytes, "SUB        ");
+    bytes[sub + 26] = bytes[loop + 26];
+    bytes[sub + 27] = bytes[loop + 27];
+    WriteFile(image, bytes);
+}
+
 TEST_F(ImportTest, BadSourcesWriteNothing) {
     auto hive = [](const CregKey& key) { return test_support::WriteCreg(key); };
     CregKey cyclicParent = SystemHive();
@@ -411,6 +437,45 @@ TEST_F(ImportTest, BadSourcesWriteNothing) {
              return s;
          },
          "corrupt hive"},
+        {"hive whose sibling list loops",
+         [&](const std::string& s) {
+             MakeSystemDrive(s);
+             std::string bytes = good;
+             // The root's first child (at 0x5C) names itself as its next sibling.
+             bytes[0x5C + 20] = 0x3C;
+             bytes[0x5C + 21] = bytes[0x5C + 22] = bytes[0x5C + 23] = 0;
+             WriteFile(s + "/WINDOWS/SYSTEM.DAT", bytes);
+             return s;
+         },
+         "loops back"},
+        {"hive with a key under two parents",
+         [&](const std::string& s) {
+             MakeSystemDrive(s);
+             std::string bytes = good;
+             // Software (at 0x5C) and its next sibling Enum share Software's first subkey.
+             const size_t sibling = 0x20 + static_cast<unsigned char>(bytes[0x5C + 20]) +
+                                    (static_cast<unsigned char>(bytes[0x5C + 21]) << 8);
+             bytes.replace(sibling + 16, 4, bytes.substr(0x5C + 16, 4));
+             WriteFile(s + "/WINDOWS/SYSTEM.DAT", bytes);
+             return s;
+         },
+         "a key listed twice"},
+        {"hive past the size limit (sparse)",
+         [&](const std::string& s) {
+             MakeSystemDrive(s);
+             EXPECT_EQ(::truncate((s + "/WINDOWS/SYSTEM.DAT").c_str(), off_t{300} << 20), 0);
+             return s;
+         },
+         "is larger than 268435456 bytes"},
+        {"image with a directory that contains itself",
+         [this](const std::string& s) {
+             MakeSystemDrive(s);
+             const std::string image = MakeFatPartition(base_, s, 16, 20000);
+             Shell("mmd -i '" + image + "' ::/WINDOWS/LOOP ::/WINDOWS/LOOP/SUB");
+             MakeDirectoryLoop(image);
+             return image;
+         },
+         "contains itself"},
         {"key name with a backslash",
          [&](const std::string& s) { MakeSystemDrive(s, badName); return s; },
          "key name not allowed"},

@@ -96,6 +96,10 @@ extern "C" LONG WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult
         *phkResult = hKey;
         return ERROR_SUCCESS;
     }
+    // Windows builds no key deeper than kRegistryDepthLimit levels below its root.
+    size_t depth = levels.size();
+    for (const RegistryKey* up = key; up && !up->IsRoot(); up = up->Parent()) ++depth;
+    if (depth > kRegistryDepthLimit) return ERROR_INVALID_PARAMETER;
     RegistryStore& store = Store();
     for (const std::string& level : levels) {
         bool created = false;

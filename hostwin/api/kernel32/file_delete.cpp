@@ -6,6 +6,7 @@
 
 #include "hostwin/attributes.h"
 #include "hostwin/drives.h"
+#include "hostwin/folder_walk.h"
 #include "file_object.h"
 #include "hostwin/host_error.h"
 #include "hostwin/journal.h"
@@ -41,7 +42,7 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         error = CheckDeleteAccess(Machine::Current(), resolved.windows, resolved.host);
     const Folder folder{resolved.parentWindows, resolved.parentHost};
     if (error == ERROR_SUCCESS) ShortNames().Freeze(folder);
-    if (error == ERROR_SUCCESS && ::unlink(resolved.host.c_str()) != 0)
+    if (error == ERROR_SUCCESS && UnlinkInMachine(resolved.host) != 0)
         error = ErrorFromErrno(errno);
     if (error == ERROR_SUCCESS) {
         Machine::Current().Attributes().Forget(resolved.windows);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hostwin/attributes.h"
+#include "hostwin/folder_walk.h"
 #include "handles.h"
 #include "hostwin/host_file.h"
 #include "hostwin/host_error.h"
@@ -49,10 +50,8 @@ bool ReportNext(FindSearch& search, WIN32_FIND_DATAA& data) {
         const bool dots = name == "." || name == "..";
         std::string host = dots ? search.directoryHost : search.directoryHost + "/" + name;
         // A link leading outside the machine folder shows its own data, nothing of its target.
-        std::string target;
-        const bool inside = LiesInsideFolder(host, Machine::Current().RealRoot(), target);
         struct stat st;
-        if ((inside ? ::stat(host.c_str(), &st) : ::lstat(host.c_str(), &st)) != 0)
+        if (StatInMachine(host, &st, true) != 0 && StatInMachine(host, &st, false) != 0)
             continue;  // deleted since the search began
         if (name.size() >= sizeof data.cFileName) continue;
         std::memset(&data, 0, sizeof data);

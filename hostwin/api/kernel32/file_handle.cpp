@@ -10,8 +10,9 @@
 #include <cstring>
 #include <string>
 
-#include "hostwin/fault_injection.h"
 #include "hostwin/attributes.h"
+#include "hostwin/fault_injection.h"
+#include "hostwin/folder_walk.h"
 #include "devices.h"
 #include "hostwin/drives.h"
 #include "file_object.h"
@@ -63,7 +64,7 @@ void DeleteClosedFile(const std::string& windowsPath) {
     DWORD error = CheckDeleteAccess(Machine::Current(), resolved.windows, resolved.host);
     const Folder folder{resolved.parentWindows, resolved.parentHost};
     if (error == ERROR_SUCCESS) ShortNames().Freeze(folder);
-    if (error == ERROR_SUCCESS && ::unlink(resolved.host.c_str()) != 0) error = ErrorFromErrno(errno);
+    if (error == ERROR_SUCCESS && UnlinkInMachine(resolved.host) != 0) error = ErrorFromErrno(errno);
     if (error == ERROR_SUCCESS) {
         Machine::Current().Attributes().Forget(resolved.windows);
         ShortNames().Removed(folder, resolved.name);
@@ -165,7 +166,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
             error = ERROR_WRITE_PROTECT;
         } else {
             ShortNames().Freeze(Folder{resolved.parentWindows, resolved.parentHost});
-            fd = ::open(resolved.host.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0644);
+            fd = OpenInMachine(resolved.host, O_CREAT | O_EXCL | O_RDWR, 0644);
             if (fd < 0) error = ErrorFromErrno(errno);
         }
         // A new file is announced to the other programs like any open.
@@ -204,7 +205,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         if (error == ERROR_SUCCESS && truncate && MappedSizeOfPath(resolved.host) > 0)
             error = ERROR_USER_MAPPED_FILE;
         if (error == ERROR_SUCCESS) {
-            fd = OpenInsideFolder(resolved.host, machine.RealRoot(), changes ? O_RDWR : O_RDONLY);
+            fd = OpenInMachine(resolved.host, changes ? O_RDWR : O_RDONLY);
             if (fd < 0) error = ErrorFromErrno(errno);
         }
         // The opens of other programs count as well; only an open that passes may truncate.

@@ -11,9 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "hostwin/fault_injection.h"
 #include "hostwin/attributes.h"
 #include "hostwin/drives.h"
+#include "hostwin/fault_injection.h"
+#include "hostwin/folder_walk.h"
 #include "file_object.h"
 #include "hostwin/host_error.h"
 #include "hostwin/host_file.h"
@@ -59,7 +60,7 @@ bool IsBelow(const std::string& path, const std::string& directory) {
 
 bool SameHostFile(const std::string& a, const std::string& b) {
     struct stat sa, sb;
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+    return StatInMachine(a, &sa, true) == 0 && StatInMachine(b, &sb, true) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
 }
 
@@ -82,24 +83,21 @@ bool WriteAll(int fd, const char* data, size_t size, int& error) {
 // half-written destination is ever seen. On failure nothing is left behind.
 DWORD CopyToTemporary(const std::string& sourceHost, const std::string& destinationHostDirectory,
                       std::string& temporaryHost) {
-    int in = OpenInsideFolder(sourceHost, Machine::Current().RealRoot(), O_RDONLY);
+    int in = OpenInMachine(sourceHost, O_RDONLY);
     if (in < 0) return ErrorFromErrno(errno);
     struct stat st;
-    if (::fstat(in, &st) != 0) {
-        const DWORD error = ErrorFromErrno(errno);
+    // Only a regular file is copied: a directory cannot be, and a FIFO or device never was.
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const DWORD error = S_ISREG(st.st_mode) ? ErrorFromErrno(errno) : ERROR_ACCESS_DENIED;
         ::close(in);
         return error;
     }
-    std::string name = destinationHostDirectory + "/.hostwin-copy-XXXXXX";
-    std::vector<char> templ(name.begin(), name.end());
-    templ.push_back('\0');
-    int out = ::mkstemp(templ.data());
+    int out = CreateTemporaryInMachine(destinationHostDirectory, ".hostwin-copy-", temporaryHost);
     if (out < 0) {
         const DWORD error = HostWriteError(errno);
         ::close(in);
         return error;
     }
-    temporaryHost = templ.data();
 
     int hostError = 0;
     std::vector<char> buffer(1 << 20);
@@ -121,7 +119,7 @@ DWORD CopyToTemporary(const std::string& sourceHost, const std::string& destinat
     }
     if (::close(out) != 0 && hostError == 0) hostError = errno;
     if (hostError != 0) {
-        ::unlink(temporaryHost.c_str());
+        UnlinkInMachine(temporaryHost);
         temporaryHost.clear();
         return HostWriteError(hostError);
     }
@@ -134,9 +132,9 @@ DWORD CopyIntoPlace(const std::string& sourceHost, const std::string& destinatio
     std::string temporary;
     DWORD error = CopyToTemporary(sourceHost, destinationHostDirectory, temporary);
     if (error != ERROR_SUCCESS) return error;
-    if (HostRename(temporary.c_str(), destinationHost.c_str()) != 0) {
+    if (RenameInMachine(temporary, destinationHost) != 0) {
         error = ErrorFromErrno(errno);
-        ::unlink(temporary.c_str());
+        UnlinkInMachine(temporary);
     }
     return error;
 }
@@ -161,7 +159,7 @@ std::vector<std::pair<std::string, DWORD>> CollectTreeAttributes(const std::stri
             host += "/" + hostRelative;
         }
         struct stat st;
-        if (::stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+        if (StatInMachine(host, &st, true) != 0 || !S_ISDIR(st.st_mode)) continue;
         for (const std::string& name : ListHostDirectory(host))
             pending.push_back(relative.empty() ? name : relative + "\\" + name);
     }
@@ -304,16 +302,16 @@ extern "C" BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
         ShortNames().Freeze(sourceFolder);
         ShortNames().Freeze(targetFolder);
     }
-    if (error == ERROR_SUCCESS && HostRename(source.host.c_str(), targetHost.c_str()) != 0) {
+    if (error == ERROR_SUCCESS && RenameInMachine(source.host, targetHost) != 0) {
         const int renameError = errno;
         error = ErrorFromErrno(renameError);
         // The drive folders lie on different host file systems: copy, then delete the
         // source; if the source cannot go, the copy goes instead and nothing is lost.
         if (renameError == EXDEV && !source.isDirectory) {
             error = CopyIntoPlace(source.host, target.parentHost, targetHost);
-            if (error == ERROR_SUCCESS && ::unlink(source.host.c_str()) != 0) {
+            if (error == ERROR_SUCCESS && UnlinkInMachine(source.host) != 0) {
                 error = ErrorFromErrno(errno);
-                ::unlink(targetHost.c_str());
+                UnlinkInMachine(targetHost);
             }
         }
     }
@@ -354,7 +352,7 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName,
         error = ERROR_ACCESS_DENIED;  // a file deleted while still open keeps its name
     const Folder folder{resolved.parentWindows, resolved.parentHost};
     if (error == ERROR_SUCCESS) ShortNames().Freeze(folder);
-    if (error == ERROR_SUCCESS && ::mkdir(resolved.host.c_str(), 0755) != 0)
+    if (error == ERROR_SUCCESS && MkdirInMachine(resolved.host, 0755) != 0)
         error = HostWriteError(errno);
     // Lines left behind by something removed outside the machine do not apply to the new one.
     if (error == ERROR_SUCCESS) {
@@ -383,7 +381,7 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
                                              : static_cast<DWORD>(ERROR_SHARING_VIOLATION);
     const Folder folder{resolved.parentWindows, resolved.parentHost};
     if (error == ERROR_SUCCESS) ShortNames().Freeze(folder);
-    if (error == ERROR_SUCCESS && ::rmdir(resolved.host.c_str()) != 0)
+    if (error == ERROR_SUCCESS && RmdirInMachine(resolved.host) != 0)
         error = (errno == ENOTEMPTY || errno == EEXIST) ? static_cast<DWORD>(ERROR_DIR_NOT_EMPTY)
                                                         : ErrorFromErrno(errno);
     if (error == ERROR_SUCCESS) {

@@ -18,6 +18,7 @@
 #include <set>
 
 #include "hostwin/fault_injection.h"
+#include "hostwin/folder_walk.h"
 #include "file_object.h"
 #include "handles.h"
 #include "hostwin/host_error.h"
@@ -117,7 +118,7 @@ uint64_t MappedSizeOfFile(int fd) {
 
 uint64_t MappedSizeOfPath(const std::string& hostPath) {
     struct stat st;
-    if (::stat(hostPath.c_str(), &st) != 0) return 0;
+    if (StatInMachine(hostPath, &st, true) != 0) return 0;
     return LargestSection(st.st_dev, st.st_ino);
 }
 

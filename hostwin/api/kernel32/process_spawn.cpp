@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "hostwin/folder_walk.h"
 #include "hostwin.h"
 #include "hostwin/journal.h"
 #include "hostwin/machine.h"
@@ -107,7 +108,7 @@ std::vector<std::string> SplitParameters(const std::string& parameters) {
 
 bool IsHostExecutable(const std::string& hostFile) {
     struct stat st;
-    return ::stat(hostFile.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0111);
+    return StatInMachine(hostFile, &st, true) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0111);
 }
 
 DWORD StartHostProgram(const std::string& hostFile, const std::string& name,
@@ -123,36 +124,52 @@ DWORD StartHostProgram(const std::string& hostFile, const std::string& name,
     for (std::string& a : argvText) argv.push_back(&a[0]);
     argv.push_back(nullptr);
 
-    int errorPipe[2], resumePipe[2] = {-1, -1};
-    if (::pipe2(errorPipe, O_CLOEXEC) != 0) return ERROR_NOT_ENOUGH_MEMORY;
-    if (suspended && ::pipe2(resumePipe, O_CLOEXEC) != 0) {
-        ::close(errorPipe[0]);
-        ::close(errorPipe[1]);
+    // The program and its directory are opened by the walk of the machine folder and started
+    // by descriptor: a path swapped for a link meanwhile cannot start a program outside.
+    const int programFd = OpenInMachine(hostFile, O_RDONLY);
+    if (programFd < 0) return ERROR_ACCESS_DENIED;
+    const int directoryFd = OpenInMachine(hostDirectory, O_RDONLY | O_DIRECTORY);
+    int errorPipe[2] = {-1, -1}, resumePipe[2] = {-1, -1};
+    if (::pipe2(errorPipe, O_CLOEXEC) != 0 ||
+        (suspended && ::pipe2(resumePipe, O_CLOEXEC) != 0)) {
+        if (errorPipe[0] >= 0) {
+            ::close(errorPipe[0]);
+            ::close(errorPipe[1]);
+        }
+        ::close(programFd);
+        if (directoryFd >= 0) ::close(directoryFd);
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     pid_t pid = ::fork();
     if (pid == 0) {
-        int errorFd = errorPipe[1], resumeFd = resumePipe[0];
-        std::vector<int*> keep = {&errorFd};
+        int errorFd = errorPipe[1], resumeFd = resumePipe[0], execFd = programFd,
+            dirFd = directoryFd;
+        std::vector<int*> keep = {&errorFd, &execFd};
+        if (dirFd >= 0) keep.push_back(&dirFd);
         if (suspended) keep.push_back(&resumeFd);
         KeepOnlyDescriptors(keep);
         ::fcntl(errorFd, F_SETFD, FD_CLOEXEC);
         StandardStreamsToNull();
         // The current directory is the process's from its start, also while it is suspended.
         int error = 0;
-        if (::chdir(hostDirectory.c_str()) != 0) error = errno;
+        if (dirFd < 0 || ::fchdir(dirFd) != 0) error = dirFd < 0 ? ENOENT : errno;
+        if (dirFd >= 0) ::close(dirFd);
         if (suspended && !WaitForResume(resumeFd)) ::_exit(1);
         if (suspended) ::close(resumeFd);
         ::setenv("HOSTWIN_MACHINE", machineRoot.c_str(), 1);
         ::unsetenv("HOSTWIN_CMDLINE");
         if (error == 0) {
-            ::execv(hostFile.c_str(), argv.data());
+            // Kept open across the exec, so that a script's interpreter can read it.
+            ::fcntl(execFd, F_SETFD, 0);
+            ::fexecve(execFd, argv.data(), environ);
             error = errno;
         }
         WriteAll(errorFd, &error, sizeof error);
         ::_exit(127);
     }
     ::close(errorPipe[1]);
+    ::close(programFd);
+    if (directoryFd >= 0) ::close(directoryFd);
     if (suspended) ::close(resumePipe[0]);
     if (pid < 0) {
         ::close(errorPipe[0]);
@@ -197,17 +214,14 @@ DWORD StartSimulatedProgram(const SimulatedProgram& description, const std::stri
         if (suspended) keep.push_back(&resumeFd);
         KeepOnlyDescriptors(keep);
         StandardStreamsToNull();
-        int ignored = ::chdir(hostDirectory.c_str());
+        int ignored = ChangeDirectoryInMachine(hostDirectory);
         (void)ignored;
         if (suspended && !WaitForResume(resumeFd)) ::_exit(1);
         if (suspended) ::close(resumeFd);
         // The record is appended in one write, never through a link; a program that cannot
         // write its record fails as such a program would, with exit code 1.
         if (!description.log.empty()) {
-            int log = logHost.empty() ? -1
-                                      : ::open(logHost.c_str(),
-                                               O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
-                                               0644);
+            const int log = logHost.empty() ? -1 : OpenForAppendInMachine(logHost);
             const bool written = log >= 0 && WriteAll(log, record.data(), record.size());
             if (log >= 0) ::close(log);
             if (!written) ::_exit(1);
@@ -254,7 +268,7 @@ DWORD StartBatchProcess(const std::string& batchWindowsPath, const std::string& 
         KeepOnlyDescriptors(keep);
         StandardStreamsToNull();
         ::signal(SIGPIPE, SIG_IGN);  // the program may be gone when the batch reports its end
-        const bool inDirectory = ::chdir(hostDirectory.c_str()) == 0;
+        const bool inDirectory = ChangeDirectoryInMachine(hostDirectory) == 0;
         const int32_t pid = static_cast<int32_t>(::getpid());
         WriteAll(exitFd, &pid, sizeof pid);
         if (suspended && !WaitForResume(resumeFd)) {

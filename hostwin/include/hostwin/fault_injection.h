@@ -15,6 +15,7 @@ namespace hostwin {
 ssize_t HostWrite(int fd, const void* data, size_t size);
 ssize_t HostPwrite(int fd, const void* data, size_t size, off_t offset);
 int HostRename(const char* from, const char* to);
+int HostRenameAt(int fromDir, const char* from, int toDir, const char* to);
 void* HostMmap(void* address, size_t length, int protection, int flags, int fd, off_t offset);
 
 }  // namespace hostwin

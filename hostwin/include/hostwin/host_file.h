@@ -14,6 +14,7 @@ namespace hostwin {
 constexpr size_t kSettingsFileLimit = size_t{1} << 20;     // machine.ini
 constexpr size_t kAttributesFileLimit = size_t{64} << 20;  // attributes.txt
 constexpr size_t kRegistryFileLimit = size_t{512} << 20;   // registry.reg
+constexpr size_t kShortNamesFileLimit = size_t{64} << 20;  // shortnames.txt
 
 // Reads a machine file whole. False when it does not exist; throws MachineError naming it when
 // it is a symbolic link, a directory, FIFO or device, cannot be read, or holds more than limit

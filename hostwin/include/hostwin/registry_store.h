@@ -102,6 +102,11 @@ private:
     std::vector<uint32_t> erased_;  // stored numbers of erased positions, ascending
 };
 
+// The deepest key below its root that Windows builds (512 levels). registry.reg and regedit
+// files with a deeper key are refused: every key line repeats its full path, so one deep chain
+// would make the file grow with the square of its depth.
+constexpr size_t kRegistryDepthLimit = 512;
+
 // One key. Subkeys and values keep their order (file order, new ones last) and the case of
 // their names; lookups by name ignore ASCII case. Keys live as long as the store: a deleted
 // key that is still open stays reachable through its handle, detached and marked deleted.

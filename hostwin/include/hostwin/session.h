@@ -4,8 +4,8 @@
 // program, of "hostwin run" or of a test) and ended by Session::End(), which destroys its parts
 // in one stated order:
 //   the machine (registry and attributes, written back by whoever closes it first), the kernel
-//   handle table, the open files and their share locks, the file mappings, the running
-//   programs, the folder lock, the short names.
+//   handle table, the open files and their share locks, the descriptor that walks start from,
+//   the file mappings, the running programs, the folder lock, the short names.
 // The folder lock outlives everything that may write the folder back, and the short names
 // everything that may resolve a path. Parts of the layer above the engine (the handle table,
 // the mappings, the program's identity) are kept as SessionPart objects in their slots, so the
@@ -34,6 +34,7 @@ public:
     enum Slot {
         kHandles,          // the kernel handle table
         kOpenFiles,        // open files of the machine and their share locks
+        kFolderWalk,       // the descriptor of the machine folder that every walk starts from
         kMappings,         // file mappings and their views
         kRunningPrograms,  // the programs this process knows to be running
         kFolderLock,       // the lock on the machine folder, with its nesting depth

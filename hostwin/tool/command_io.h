@@ -1,6 +1,8 @@
-// A machine folder's registry.reg for the subcommands: loaded with a progress line, saved back.
-#ifndef HOSTWIN_TOOL_REGISTRY_FILE_H
-#define HOSTWIN_TOOL_REGISTRY_FILE_H
+// What the subcommands read and write besides the folder walk: a machine folder's registry.reg
+// (loaded with a progress line), keys by full path, whole files given on the command line and
+// standard output.
+#ifndef HOSTWIN_TOOL_COMMAND_IO_H
+#define HOSTWIN_TOOL_COMMAND_IO_H
 
 #include <memory>
 #include <string>

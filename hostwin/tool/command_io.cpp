@@ -1,4 +1,4 @@
-#include "registry_file.h"
+#include "command_io.h"
 
 #include <sys/stat.h>
 
