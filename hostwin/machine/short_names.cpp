@@ -224,9 +224,8 @@ struct SessionShortNames : SessionPart {
 
 }  // namespace
 
-ShortNameStore& ShortNames() {
+ShortNameStore& ShortNames(Machine& machine) {
     SessionShortNames& names = Session::Current().Part<SessionShortNames>(Session::kShortNames);
-    Machine& machine = Machine::Current();
     if (!names.store || names.root != machine.Root()) {
         names.store = std::make_unique<ShortNameStore>(machine.HostPath("shortnames.txt"));
         names.root = machine.Root();

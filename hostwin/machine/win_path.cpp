@@ -76,8 +76,7 @@ std::string RealPath(const std::string& path) {
 // A symbolic link in the machine folder is followed only while it leads to a place inside the
 // folder: a folder copied from elsewhere must never reach the host's own files. Anything else
 // is refused as Windows refuses an inaccessible file, and the journal says why.
-DWORD RefuseLinksLeadingOutside(const ResolvedPath& path) {
-    const Machine& machine = Machine::Current();
+DWORD RefuseLinksLeadingOutside(const Machine& machine, const ResolvedPath& path) {
     std::string target;
     if (LiesInsideFolder(path.host, machine.RealRoot(), target)) return ERROR_SUCCESS;
     JournalEvent("path-refused")
@@ -89,8 +88,6 @@ DWORD RefuseLinksLeadingOutside(const ResolvedPath& path) {
 }
 
 }  // namespace
-
-std::string DriveFolder(char driveLetter) { return Machine::Current().DriveFolder(driveLetter); }
 
 bool ParseAbsoluteDrivePath(const std::string& path) {
     return path.size() >= 3 && IsLetter(path[0]) && path[1] == ':' &&
@@ -124,19 +121,18 @@ std::vector<std::string> ListHostDirectory(const std::string& hostDirectory) {
     return names;
 }
 
-std::string CurrentDirectory() {
+std::string CurrentDirectory(const Machine& machine) {
     char buffer[PATH_MAX];
     if (::getcwd(buffer, sizeof buffer)) {
         std::string windows;
-        if (WindowsPathOfHostFile(buffer, windows)) return windows;
+        if (WindowsPathOfHostFile(machine, buffer, windows)) return windows;
     }
     return "C:\\";
 }
 
-bool WindowsPathOfHostFile(const std::string& hostPath, std::string& windowsPath) {
-    Machine* machine = Machine::IfOpen();
-    if (!machine) return false;
-    std::string root = RealPath(machine->Root());
+bool WindowsPathOfHostFile(const Machine& machine, const std::string& hostPath,
+                           std::string& windowsPath) {
+    std::string root = RealPath(machine.Root());
     std::string path = RealPath(hostPath);
     if (path.size() < root.size() + 2 || path.compare(0, root.size(), root) != 0 ||
         path[root.size()] != '/')
@@ -171,13 +167,13 @@ void SplitLastComponent(const std::string& windowsPath, std::string& directory,
     last = p.substr(slash + 1);
 }
 
-DWORD ResolvePath(const char* windowsPath, ResolvedPath& out) {
+DWORD ResolvePath(Machine& machine, const char* windowsPath, ResolvedPath& out) {
     out = ResolvedPath();
     if (!windowsPath || !*windowsPath) return ERROR_PATH_NOT_FOUND;
     std::string p = ToBackslashes(windowsPath);
     if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') return ERROR_PATH_NOT_FOUND;
 
-    std::string cwd = CurrentDirectory();
+    std::string cwd = CurrentDirectory(machine);
     char drive;
     std::string rest;
     if (p.size() >= 2 && IsLetter(p[0]) && p[1] == ':') {
@@ -207,7 +203,7 @@ DWORD ResolvePath(const char* windowsPath, ResolvedPath& out) {
     if (parts.empty()) length = 3;
     if (length >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
 
-    std::string host = DriveFolder(out.drive);
+    std::string host = machine.DriveFolder(out.drive);
     std::string windows = std::string(1, FoldCase(out.drive)) + ":\\";
     struct stat st;
     if (!StatPath(host, st) || !S_ISDIR(st.st_mode)) return ERROR_PATH_NOT_FOUND;
@@ -235,7 +231,7 @@ DWORD ResolvePath(const char* windowsPath, ResolvedPath& out) {
                     const Folder folder{windows.size() > 3 ? windows.substr(0, windows.size() - 1)
                                                            : windows,
                                         host};
-                    const std::string longName = ShortNames().LongNameOf(folder, name);
+                    const std::string longName = ShortNames(machine).LongNameOf(folder, name);
                     if (!longName.empty()) name = longName;
                 }
             }
@@ -264,7 +260,7 @@ DWORD ResolvePath(const char* windowsPath, ResolvedPath& out) {
     }
     out.host = host;
     out.windows = windows;
-    return RefuseLinksLeadingOutside(out);
+    return RefuseLinksLeadingOutside(machine, out);
 }
 
 bool MatchesWildcard(const std::string& pattern, const std::string& name) {

@@ -8,7 +8,9 @@
 #include "hostwin/win_path.h"
 
 extern "C" UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName) {
-    std::string root = lpRootPathName ? lpRootPathName : hostwin::CurrentDirectory().substr(0, 3);
+    std::string root = lpRootPathName
+                           ? lpRootPathName
+                           : hostwin::CurrentDirectory(hostwin::Machine::Current()).substr(0, 3);
     // Only a drive root with its backslash names a drive ("C:\"); anything else has no root.
     if (root.size() != 3 || root[1] != ':' || (root[2] != '\\' && root[2] != '/'))
         return DRIVE_NO_ROOT_DIR;

@@ -14,7 +14,7 @@ namespace {
 
 // Resolves an existing file or directory; on failure sets the last error.
 bool ResolveExisting(LPCSTR path, ResolvedPath& resolved) {
-    DWORD error = ResolvePath(path, resolved);
+    DWORD error = ResolvePath(Machine::Current(), path, resolved);
     if (error == ERROR_SUCCESS && !resolved.exists)
         error = resolved.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
     if (error != ERROR_SUCCESS) SetLastError(error);

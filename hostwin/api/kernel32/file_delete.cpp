@@ -20,7 +20,7 @@ using namespace hostwin;
 
 extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     ResolvedPath resolved;
-    DWORD error = ResolvePath(lpFileName, resolved);
+    DWORD error = ResolvePath(Machine::Current(), lpFileName, resolved);
     if (error == ERROR_SUCCESS && !resolved.exists)
         error = resolved.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
     if (error != ERROR_SUCCESS) return Fail(error);
@@ -41,12 +41,12 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     else
         error = CheckDeleteAccess(Machine::Current(), resolved.windows, resolved.host);
     const Folder folder{resolved.parentWindows, resolved.parentHost};
-    if (error == ERROR_SUCCESS) ShortNames().Freeze(folder);
+    if (error == ERROR_SUCCESS) ShortNames(Machine::Current()).Freeze(folder);
     if (error == ERROR_SUCCESS && UnlinkInMachine(resolved.host) != 0)
         error = ErrorFromErrno(errno);
     if (error == ERROR_SUCCESS) {
         Machine::Current().Attributes().Forget(resolved.windows);
-        ShortNames().Removed(folder, resolved.name);
+        ShortNames(Machine::Current()).Removed(folder, resolved.name);
     }
 
     JournalEvent event("file-delete");

@@ -99,7 +99,7 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
             return INVALID_HANDLE_VALUE;
         }
     ResolvedPath dir;
-    DWORD error = ResolvePath(directory.empty() ? "." : directory.c_str(), dir);
+    DWORD error = ResolvePath(Machine::Current(), directory.empty() ? "." : directory.c_str(), dir);
     if (error == ERROR_SUCCESS && dir.windows.size() + 1 + pattern.size() >= MAX_PATH)
         error = ERROR_FILENAME_EXCED_RANGE;
     if (error == ERROR_SUCCESS && !(dir.exists && dir.isDirectory)) error = ERROR_PATH_NOT_FOUND;
@@ -120,7 +120,7 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
     // A pattern matches a name or its short alias, as on Windows: "br10*.inf" also finds
     // "br10codec.info", whose alias is BR10CO~1.INF.
     std::map<std::string, std::string> aliases;
-    for (auto& entry : ShortNames().AliasesIn(Folder{dir.windows, dir.host}))
+    for (auto& entry : ShortNames(Machine::Current()).AliasesIn(Folder{dir.windows, dir.host}))
         aliases.insert(std::move(entry));
     for (const std::string& name : candidates) {
         const auto known = aliases.find(name);

@@ -57,17 +57,18 @@ void JournalRefusedWrite(const std::string& windowsPath, DWORD error) {
 
 // Deletes a file whose last open asked for FILE_FLAG_DELETE_ON_CLOSE.
 void DeleteClosedFile(const std::string& windowsPath) {
+    Machine& machine = Machine::Current();
     ResolvedPath resolved;
-    if (ResolvePath(windowsPath.c_str(), resolved) != ERROR_SUCCESS || !resolved.exists ||
+    if (ResolvePath(machine, windowsPath.c_str(), resolved) != ERROR_SUCCESS || !resolved.exists ||
         resolved.isDirectory)
         return;
-    DWORD error = CheckDeleteAccess(Machine::Current(), resolved.windows, resolved.host);
+    DWORD error = CheckDeleteAccess(machine, resolved.windows, resolved.host);
     const Folder folder{resolved.parentWindows, resolved.parentHost};
-    if (error == ERROR_SUCCESS) ShortNames().Freeze(folder);
+    if (error == ERROR_SUCCESS) ShortNames(Machine::Current()).Freeze(folder);
     if (error == ERROR_SUCCESS && UnlinkInMachine(resolved.host) != 0) error = ErrorFromErrno(errno);
     if (error == ERROR_SUCCESS) {
         Machine::Current().Attributes().Forget(resolved.windows);
-        ShortNames().Removed(folder, resolved.name);
+        ShortNames(Machine::Current()).Removed(folder, resolved.name);
     }
     JournalEvent("file-delete")
         .Text("path", resolved.windows)
@@ -141,7 +142,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         return FailHandle(ERROR_INVALID_PARAMETER);
 
     ResolvedPath resolved;
-    DWORD error = ResolvePath(lpFileName, resolved);
+    DWORD error = ResolvePath(Machine::Current(), lpFileName, resolved);
     if (error == ERROR_SUCCESS && !resolved.parentExists) error = ERROR_PATH_NOT_FOUND;
     if (error == ERROR_SUCCESS && resolved.exists && resolved.isDirectory)
         error = disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED;
@@ -165,7 +166,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         if (IsWriteProtectedDrive(Machine::Current(), resolved.drive)) {
             error = ERROR_WRITE_PROTECT;
         } else {
-            ShortNames().Freeze(Folder{resolved.parentWindows, resolved.parentHost});
+            ShortNames(machine).Freeze(Folder{resolved.parentWindows, resolved.parentHost});
             fd = OpenInMachine(resolved.host, O_CREAT | O_EXCL | O_RDWR, 0644);
             if (fd < 0) error = ErrorFromErrno(errno);
         }
@@ -173,7 +174,8 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         if (error == ERROR_SUCCESS) ClaimSharing(fd, machine.Root(), registered, dwShareMode);
         if (error == ERROR_SUCCESS) {
             store.Set(resolved.windows, newAttributes);
-            ShortNames().Added(Folder{resolved.parentWindows, resolved.parentHost}, resolved.name);
+            ShortNames(machine).Added(Folder{resolved.parentWindows, resolved.parentHost},
+                                      resolved.name);
         }
         JournalEvent("file-create")
             .Text("path", resolved.windows)

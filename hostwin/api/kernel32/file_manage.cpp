@@ -39,7 +39,7 @@ DWORD HostWriteError(int error) {
 
 // Resolves a path that must name something existing.
 DWORD ResolveExisting(LPCSTR path, ResolvedPath& resolved) {
-    DWORD error = ResolvePath(path, resolved);
+    DWORD error = ResolvePath(Machine::Current(), path, resolved);
     if (error == ERROR_SUCCESS && !resolved.exists)
         error = resolved.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
     return error;
@@ -47,7 +47,7 @@ DWORD ResolveExisting(LPCSTR path, ResolvedPath& resolved) {
 
 // Resolves a path whose containing directory must exist.
 DWORD ResolveTarget(LPCSTR path, ResolvedPath& resolved) {
-    DWORD error = ResolvePath(path, resolved);
+    DWORD error = ResolvePath(Machine::Current(), path, resolved);
     if (error == ERROR_SUCCESS && !resolved.parentExists) error = ERROR_PATH_NOT_FOUND;
     return error;
 }
@@ -258,12 +258,13 @@ extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
     if (error == ERROR_SUCCESS) error = ResolveTarget(lpNewFileName, target);
     if (error != ERROR_SUCCESS) return Fail(error);
 
-    AttributeStore& store = Machine::Current().Attributes();
+    Machine& machine = Machine::Current();
+    AttributeStore& store = machine.Attributes();
     error = CheckCopy(source, target, bFailIfExists != FALSE);
     const Folder targetFolder{target.parentWindows, target.parentHost};
-    if (error == ERROR_SUCCESS && !target.exists) ShortNames().Freeze(targetFolder);
+    if (error == ERROR_SUCCESS && !target.exists) ShortNames(machine).Freeze(targetFolder);
     if (error == ERROR_SUCCESS) error = CopyIntoPlace(source.host, target.parentHost, target.host);
-    if (error == ERROR_SUCCESS && !target.exists) ShortNames().Added(targetFolder, target.name);
+    if (error == ERROR_SUCCESS && !target.exists) ShortNames(machine).Added(targetFolder, target.name);
     // The copy takes the source's attributes; a file from a cdrom arrives read-only.
     if (error == ERROR_SUCCESS)
         store.Set(target.windows, AttributeBits(Machine::Current(), source.windows, false));
@@ -299,8 +300,8 @@ extern "C" BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
     const Folder sourceFolder{source.parentWindows, source.parentHost};
     const Folder targetFolder{target.parentWindows, target.parentHost};
     if (error == ERROR_SUCCESS) {
-        ShortNames().Freeze(sourceFolder);
-        ShortNames().Freeze(targetFolder);
+        ShortNames(Machine::Current()).Freeze(sourceFolder);
+        ShortNames(Machine::Current()).Freeze(targetFolder);
     }
     if (error == ERROR_SUCCESS && RenameInMachine(source.host, targetHost) != 0) {
         const int renameError = errno;
@@ -326,9 +327,9 @@ extern "C" BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
             RenameOpens(source.windows, targetWindows);
         }
         // The moved file or directory gets a new alias where it arrives.
-        if (source.isDirectory) ShortNames().MovedTree(source.windows, targetWindows);
-        ShortNames().Removed(sourceFolder, source.name);
-        ShortNames().Added(targetFolder, targetWindows.substr(targetWindows.rfind('\\') + 1));
+        if (source.isDirectory) ShortNames(Machine::Current()).MovedTree(source.windows, targetWindows);
+        ShortNames(Machine::Current()).Removed(sourceFolder, source.name);
+        ShortNames(Machine::Current()).Added(targetFolder, targetWindows.substr(targetWindows.rfind('\\') + 1));
     }
 
     JournalTwoPaths("file-move", source.windows, targetWindows, error);
@@ -339,7 +340,7 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName,
                                         LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
     (void)lpSecurityAttributes;
     ResolvedPath resolved;
-    DWORD error = ResolvePath(lpPathName, resolved);
+    DWORD error = ResolvePath(Machine::Current(), lpPathName, resolved);
     if (error == ERROR_SUCCESS && resolved.exists) error = ERROR_ALREADY_EXISTS;
     if (error == ERROR_SUCCESS && !resolved.parentExists) error = ERROR_PATH_NOT_FOUND;
     if (error == ERROR_SUCCESS && resolved.windows.size() >= kDirectoryPathLimit)
@@ -351,13 +352,13 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName,
     else if (IsOpen(resolved.windows))
         error = ERROR_ACCESS_DENIED;  // a file deleted while still open keeps its name
     const Folder folder{resolved.parentWindows, resolved.parentHost};
-    if (error == ERROR_SUCCESS) ShortNames().Freeze(folder);
+    if (error == ERROR_SUCCESS) ShortNames(Machine::Current()).Freeze(folder);
     if (error == ERROR_SUCCESS && MkdirInMachine(resolved.host, 0755) != 0)
         error = HostWriteError(errno);
     // Lines left behind by something removed outside the machine do not apply to the new one.
     if (error == ERROR_SUCCESS) {
         Machine::Current().Attributes().Forget(resolved.windows);
-        ShortNames().Added(folder, resolved.name);
+        ShortNames(Machine::Current()).Added(folder, resolved.name);
     }
 
     JournalOnePath("dir-create", resolved.windows, error);
@@ -380,13 +381,13 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
         error = Machine::Current().IsWin9x() ? static_cast<DWORD>(ERROR_CURRENT_DIRECTORY)
                                              : static_cast<DWORD>(ERROR_SHARING_VIOLATION);
     const Folder folder{resolved.parentWindows, resolved.parentHost};
-    if (error == ERROR_SUCCESS) ShortNames().Freeze(folder);
+    if (error == ERROR_SUCCESS) ShortNames(Machine::Current()).Freeze(folder);
     if (error == ERROR_SUCCESS && RmdirInMachine(resolved.host) != 0)
         error = (errno == ENOTEMPTY || errno == EEXIST) ? static_cast<DWORD>(ERROR_DIR_NOT_EMPTY)
                                                         : ErrorFromErrno(errno);
     if (error == ERROR_SUCCESS) {
         store.Forget(resolved.windows);
-        ShortNames().Removed(folder, resolved.name);
+        ShortNames(Machine::Current()).Removed(folder, resolved.name);
     }
 
     JournalOnePath("dir-remove", resolved.windows, error);

@@ -1,4 +1,5 @@
 // The batch interpreter: reads the whole file, then runs it line by line.
+#include "hostwin/machine.h"
 #include "hostwin/folder_walk.h"
 #include "process_batch.h"
 #include "process_spawn.h"
@@ -199,7 +200,7 @@ BatchLimits DefaultBatchLimits() {
 int RunBatch(const std::string& batchWindowsPath, pid_t creator, const BatchLimits& limits) {
     ResolvedPath resolved;
     std::string text;
-    if (ResolvePath(batchWindowsPath.c_str(), resolved) != ERROR_SUCCESS || !resolved.exists ||
+    if (ResolvePath(Machine::Current(), batchWindowsPath.c_str(), resolved) != ERROR_SUCCESS || !resolved.exists ||
         !ReadFileInMachine(resolved.host, text)) {
         JournalEvent("batch-end").Text("file", batchWindowsPath).Text("result", "cannot be read").Write();
         return 1;

@@ -65,7 +65,7 @@ namespace hostwin {
 
 // Resolves an existing file; ERROR_SUCCESS or the error Windows reports for it.
 DWORD ResolveExistingFile(const std::string& path, ResolvedPath& resolved) {
-    DWORD error = ResolvePath(path.c_str(), resolved);
+    DWORD error = ResolvePath(Machine::Current(), path.c_str(), resolved);
     if (error == ERROR_SUCCESS && !resolved.exists)
         error = resolved.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
     return error;
@@ -85,7 +85,7 @@ DWORD StartProgramFile(const ResolvedPath& program, const std::vector<std::strin
         if (!described->log.empty()) {
             ResolvedPath log;
             const std::string folder = program.windows.substr(0, program.windows.rfind('\\'));
-            if (ResolvePath((folder + "\\" + described->log).c_str(), log) == ERROR_SUCCESS &&
+            if (ResolvePath(Machine::Current(), (folder + "\\" + described->log).c_str(), log) == ERROR_SUCCESS &&
                 !log.isDirectory)
                 logHost = log.host;
         }
@@ -111,8 +111,8 @@ DWORD StartProgramFile(const ResolvedPath& program, const std::vector<std::strin
 
 // Resolves the directory a new process starts in: given, else the caller's current directory.
 DWORD ResolveStartDirectory(const char* given, ResolvedPath& directory) {
-    const std::string wanted = given ? std::string(given) : CurrentDirectory();
-    if (ResolvePath(wanted.c_str(), directory) != ERROR_SUCCESS || !directory.exists ||
+    const std::string wanted = given ? std::string(given) : CurrentDirectory(Machine::Current());
+    if (ResolvePath(Machine::Current(), wanted.c_str(), directory) != ERROR_SUCCESS || !directory.exists ||
         !directory.isDirectory)
         return ERROR_DIRECTORY;
     return ERROR_SUCCESS;

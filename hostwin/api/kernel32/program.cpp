@@ -36,7 +36,7 @@ std::string BaseName(const std::string& path) {
 
 std::string ModulePath() {
     std::string windows;
-    if (WindowsPathOfHostFile(Identity().hostExecutable, windows)) return windows;
+    if (WindowsPathOfHostFile(Machine::Current(), Identity().hostExecutable, windows)) return windows;
     std::string name = BaseName(Identity().hostExecutable);
     if (name.find('.') == std::string::npos) name += ".exe";
     return Machine::Current().WindowsDirectory() + "\\" + name;

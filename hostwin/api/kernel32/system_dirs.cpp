@@ -22,5 +22,5 @@ extern "C" UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
 }
 
 extern "C" DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
-    return CopyOut(hostwin::CurrentDirectory(), lpBuffer, nBufferLength);
+    return CopyOut(hostwin::CurrentDirectory(hostwin::Machine::Current()), lpBuffer, nBufferLength);
 }

@@ -17,6 +17,8 @@
 
 namespace hostwin {
 
+class Machine;
+
 // True when the name is a valid 8.3 name in any letter case; such a name is its own alias.
 bool IsShortName(const std::string& name);
 
@@ -64,7 +66,7 @@ private:
 
 // The short-name store of the open machine. Every change is written at once, so the store
 // can be shared with the other processes of the machine.
-ShortNameStore& ShortNames();
+ShortNameStore& ShortNames(Machine& machine);
 
 }  // namespace hostwin
 

@@ -10,6 +10,8 @@
 
 namespace hostwin {
 
+class Machine;
+
 struct ResolvedPath {
     char drive = 0;             // lower-case drive letter
     std::string windows;        // canonical Windows path: C:\WINDOWS\INF\X.INF, on-disk case
@@ -29,7 +31,7 @@ struct ResolvedPath {
 // Windows forbids in names, ERROR_FILENAME_EXCED_RANGE for a full path of MAX_PATH characters
 // or more, and ERROR_ACCESS_DENIED (journaled) when a symbolic link on the way leads outside
 // the machine folder. A missing file or directory is no error: see exists and parentExists.
-DWORD ResolvePath(const char* windowsPath, ResolvedPath& out);
+DWORD ResolvePath(Machine& machine, const char* windowsPath, ResolvedPath& out);
 
 // Splits "dir\pattern" into the directory part (may be empty, meaning the current directory;
 // "X:" alone, or "\" for the root) and the last component.
@@ -38,10 +40,11 @@ void SplitLastComponent(const std::string& windowsPath, std::string& directory,
 
 // The Windows current directory: the host working directory when it lies inside a drive
 // folder of the machine, else C:\.
-std::string CurrentDirectory();
+std::string CurrentDirectory(const Machine& machine);
 
 // The Windows path of a host file inside a drive folder of the machine; false otherwise.
-bool WindowsPathOfHostFile(const std::string& hostPath, std::string& windowsPath);
+bool WindowsPathOfHostFile(const Machine& machine, const std::string& hostPath,
+                           std::string& windowsPath);
 
 // True for "X:\..." with a letter A-Z.
 bool ParseAbsoluteDrivePath(const std::string& path);
@@ -59,9 +62,6 @@ bool SameWindowsPath(const std::string& a, const std::string& b);
 // Windows wildcard match of one file name (case-insensitive; '*', '?'; "*.*" matches every
 // name, and a pattern ending in ".*" also matches names without an extension).
 bool MatchesWildcard(const std::string& pattern, const std::string& name);
-
-// The host folder of a drive letter, whether or not it exists.
-std::string DriveFolder(char driveLetter);
 
 // Names of a host directory (without . and ..), sorted case-insensitively.
 std::vector<std::string> ListHostDirectory(const std::string& hostDirectory);
