@@ -30,7 +30,6 @@ std::string ProgramName(const std::string& file) {
     std::string name = file.substr(file.find_last_of("/\\") + 1);
     const size_t dot = name.find('.');
     if (dot != std::string::npos) name.resize(dot);
-    for (char& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     return name;
 }
 
