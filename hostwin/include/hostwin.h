@@ -31,6 +31,10 @@ void SyncMachine();
 // its arguments, from which GetCommandLineA is built unless HOSTWIN_CMDLINE is set.
 void SetProgram(const std::string& hostExecutable, const std::string& arguments);
 
+// The file this process runs, when it is not the host executable itself (a Windows program that
+// hostwin-pe runs): while the process lives, that file cannot be deleted, overwritten or moved.
+void SetRunningExecutable(const std::string& hostFile);
+
 // The command-line tail that Windows hands to WinMain: the command line without the program's
 // name (quoted or not) and without the blanks (bytes up to 0x20) that follow it.
 std::string CommandLineTail(const std::string& commandLine);

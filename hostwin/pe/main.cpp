@@ -4,6 +4,9 @@
 // FILE is a host path or a Windows path on the machine. The exit code is the program's; a file
 // that cannot start gives its Win32 error (193 not a program, 127 a missing import, 2 no file),
 // and a program ended by a fault the low byte of the exception code.
+#include <limits.h>
+#include <stdlib.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -70,7 +73,11 @@ int main(int argc, char** argv) {
             result.exitCode = error;
             result.detail = "no program file " + word;
         } else {
+            // Absolute, so that a batch the program starts elsewhere still knows its file.
+            char absolute[PATH_MAX];
+            if (::realpath(options.file.c_str(), absolute)) options.file = absolute;
             hostwin::SetProgram(options.file, options.arguments);
+            hostwin::SetRunningExecutable(options.file);
             options.onStart = [&] { JournalStart(program, GetCommandLineA()); };
             result = RunPe(options);
         }

@@ -69,7 +69,14 @@ Knowledge& Known() {
     return knowledge;
 }
 
+std::string& RunningExecutable() {
+    static std::string file = "/proc/self/exe";
+    return file;
+}
+
 }  // namespace
+
+void SetRunningExecutable(const std::string& hostFile) { RunningExecutable() = hostFile; }
 
 void NoteStartedProcess(pid_t pid, const std::string& hostExecutable) {
     KnownProcess process{pid, StartTimeOf(pid), hostExecutable.empty() ? FileId() : IdOf(hostExecutable)};
@@ -92,14 +99,14 @@ void BecomeCommandInterpreter(pid_t creator) {
                     processes.end());
     // A batch run inside the program's own process (a test) has no creator apart from itself.
     if (creator != ::getpid())
-        processes.push_back(KnownProcess{creator, StartTimeOf(creator), IdOf("/proc/self/exe")});
+        processes.push_back(KnownProcess{creator, StartTimeOf(creator), IdOf(RunningExecutable())});
     Known().commandInterpreter = true;
 }
 
 bool IsRunningExecutable(const std::string& hostFile) {
     const FileId file = IdOf(hostFile);
     if (!file.known) return false;
-    if (!Known().commandInterpreter && Same(file, IdOf("/proc/self/exe"))) return true;
+    if (!Known().commandInterpreter && Same(file, IdOf(RunningExecutable()))) return true;
     for (const KnownProcess& p : Known().processes)
         if (Same(file, p.executable) && p.Running()) return true;
     return false;

@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# The Windows build's programs run by hostwin-pe against the host build, scenario by scenario:
+# each runs on its own copy of a sample machine, and the exit codes, the journals (times and
+# pids aside) and the resulting machine folders must be the same. Then files that must not
+# start, and programs that fault or never end.
+#   pe_differential.sh <host build directory> <win32 build directory> <source root>
+set -uo pipefail
+build="$(cd "$1" && pwd)"; win32="$(cd "$2" && pwd)"; root="$(cd "$3" && pwd)"
+runner="$build/hostwin/pe/hostwin-pe"
+tool="$build/hostwin/tool/hostwin"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+
+journal() {  # the journal without times and pids, one event a line
+  python3 - "$1/journal.jsonl" <<'PY'
+import json, sys
+for line in open(sys.argv[1], encoding="latin-1"):
+    e = json.loads(line)
+    for k in ("time", "pid"):
+        e.pop(k, None)
+    print(json.dumps(e))
+PY
+}
+
+settle() {  # waits for a self-removal batch of the run to end
+  for _ in $(seq 1 100); do
+    ls "$1"/c/*.bat "$1"/d/*.bat >/dev/null 2>&1 || return 0
+    sleep 0.1
+  done
+}
+
+# One scenario on both builds:
+#   name | program | folder it runs from ("-": outside the machine) | answers | command line
+#   ("-": built from the arguments) | machine.ini lines | arguments
+scenarios='confirm|unpellam|-|ok,cancel|-|-|
+restart|unpellam|-|ok,ok|-|-|all
+declined|unpellam|-|cancel|-|-|all
+silent|unpellam|-||-|-|all now silent
+tunelink|unpellam|-|ok,cancel|-|-|tunelink10
+old-dev|unpellam|-|ok,cancel|-|-|old dev_0003 now
+br10setp|unpellam|-||-|-|br10setp now silent
+nt4|unpellam|-|ok|-|version=nt4|all now
+quoted|unpellam|-||"C:\WINDOWS\unpellam.exe" all now silent|-|
+unquoted|unpellam|-||C:\WINDOWS\unpellam.exe all now silent|-|
+no-blank|unpellam|-||"C:\WINDOWS\unpellam.exe"all now silent|-|
+upper-case|unpellam|-||"C:\WINDOWS\UNPELLAM.EXE" ALL NOW SILENT|-|
+blanks-tab|unpellam|-||"C:\WINDOWS\unpellam.exe" 	  all   now 	silent |-|
+empty|unpellam|-|cancel||-|
+copy|upgrade|d/PELLAM|ok|-|-|
+failing|upgrade|d/PELLAM|ok|-|br10setp.vxd.fail=0x10001|
+nocore|upgrade|d/PELLAM|ok|-|br10core.vxd=missing|
+cleanup-temp|upgrade|c/WINDOWS/TEMP/PELLAM|ok|-|-|cLeAnUp
+cleanup-cd|upgrade|d/PELLAM|ok|-|-|Cleanup'
+
+machine_for() {  # machine_for <dir> <program> <folder> <ini lines> <program file>
+  local m="$1" program="$2" folder="$3" ini="$4" file="$5"
+  if [ "$program" = unpellam ]; then
+    cp -r "$root/samples/win98-machine" "$m"
+  else
+    cp -r "$root/samples/upgrade-package" "$m"
+    if [ "$folder" != d/PELLAM ]; then
+      mkdir -p "$m/$folder" && cp -r "$m/d/PELLAM/." "$m/$folder/" && cp -r "$m/d/ZX7Demos" "$m/$folder/.."
+    fi
+    cp "$file" "$m/$folder/UPGRADE.EXE"
+  fi
+  if [ "$ini" != - ]; then
+    local key="${ini%%=*}"
+    if grep -q "^$key=" "$m/machine.ini"; then sed -i "s/^$key=.*/$ini/" "$m/machine.ini"
+    else printf '%s\n' "$ini" >> "$m/machine.ini"; fi
+  fi
+}
+
+run_side() {  # run_side <side> <machine> <program> <folder> <answers> <cmdline> <args...>
+  local side="$1" m="$2" program="$3" folder="$4" answers="$5" cmdline="$6"; shift 6
+  local dir="$work" exe
+  [ "$folder" = - ] || dir="$m/$folder"
+  if [ "$program" = upgrade ]; then exe=./UPGRADE.EXE; else exe="$build/uninstaller/unpellam"; fi
+  local env=(HOSTWIN_MACHINE="$m" HOSTWIN_ANSWERS="$answers" HOSTWIN_SLEEP_PERCENT=0 HOSTWIN_PE_STATS=1)
+  [ "$cmdline" = - ] || env+=(HOSTWIN_CMDLINE="$cmdline")
+  if [ "$side" = pe ]; then
+    [ "$program" = upgrade ] || exe="$win32/uninstaller/unpellam.exe"
+    (cd "$dir" && env "${env[@]}" timeout 60 "$runner" "$exe" "$@") </dev/null >/dev/null 2>"$m.err"
+  else
+    (cd "$dir" && env "${env[@]}" timeout 60 "$exe" "$@") </dev/null >/dev/null 2>"$m.err"
+  fi
+}
+
+compare() {  # compare <name> <host machine> <pe machine> <host code> <pe code>; false on a difference
+  local name="$1" h="$2" p="$3" before=$failures
+  [ "$4" = "$5" ] || fail "$name: exit code $5 under hostwin-pe, $4 in the host build"
+  if ! diff <(journal "$h") <(journal "$p") >"$work/$name.journal-diff"; then
+    fail "$name: the journals differ (< host build, > hostwin-pe):"
+    head -n 20 "$work/$name.journal-diff"
+  fi
+  # The program files themselves differ (host and Windows builds): compare all but their bytes.
+  for f in "$h"/d/PELLAM/UPGRADE.EXE "$h"/c/WINDOWS/TEMP/PELLAM/UPGRADE.EXE; do
+    local q="$p${f#$h}"
+    [ -e "$f" ] && [ -e "$q" ] && cp "$f" "$q"
+  done
+  "$tool" diff "$h" "$p" >"$work/$name.diff" 2>&1 || { fail "$name: the machines differ:"; cat "$work/$name.diff"; }
+  [ "$failures" -eq "$before" ]
+}
+
+while IFS='|' read -r name program folder answers cmdline ini args; do
+  read -r -a words <<<"$args"
+  codes=()
+  for side in host pe; do
+    m="$work/$name.$side"
+    file="$build/upgrade/upgrade"; [ "$side" = host ] || file="$win32/upgrade/upgrade.exe"
+    machine_for "$m" "$program" "$folder" "$ini" "$file"
+    run_side "$side" "$m" "$program" "$folder" "$answers" "$cmdline" "${words[@]}"
+    codes+=($?)
+    settle "$m"
+  done
+  compare "$name" "$work/$name.host" "$work/$name.pe" "${codes[0]}" "${codes[1]}"
+  grep -q "instructions" "$work/$name.pe.err" || fail "$name: hostwin-pe gave no figures: $(cat "$work/$name.pe.err")"
+done <<<"$scenarios"
+
+# On the 486, failing handshakes throw C++ exceptions, whose support code holds conditional
+# moves: the program's filter carries them out.
+grep -qE " [1-9][0-9]* filter calls" "$work/failing.pe.err" || fail "failing: the conditional-move filter was never called"
+
+# The comparison itself: a start-up that handed WinMain another tail would be caught.
+m="$work/tail"
+machine_for "$m.host" unpellam - - -
+machine_for "$m.pe" unpellam - - -
+run_side host "$m.host" unpellam - "" '"C:\WINDOWS\unpellam.exe"all now silent'
+run_side pe "$m.pe" unpellam - "" '"C:\WINDOWS\unpellam.exe" all now'
+
+(compare tail "$m.host" "$m.pe" 0 0 >/dev/null) && fail "tail: a different command-line tail went unnoticed"
+
+# Files that must not start, and programs that end badly: exit code, journal, machine untouched.
+#   name | how the file is made from unpellam.exe | exit code | journal text
+cases='not-pe|text|193|"program-refused"
+truncated|truncate|193|"program-refused"
+missing-export|rename DeleteFileA DeleteFileW|127|missing export KERNEL32.dll:DeleteFileW
+wrong-dll|rename ADVAPI32.dll USER32.dll\0\0|127|missing export USER32.dll:AdjustTokenPrivileges
+fault|entry A1000000 00|5|exception 0xC0000005 at 0x00401074, reading 0x00000000, instruction bytes A1 00 00 00 00
+divide|entry 31C9F7F1|148|exception 0xC0000094 at 0x00401076
+endless|entry EBFE|124|instruction budget of 1000000 spent'
+while IFS='|' read -r name how code text; do
+  m="$work/$name"
+  machine_for "$m" unpellam - - -
+  python3 - "$win32/uninstaller/unpellam.exe" "$work/$name.exe" "$how" <<'PY'
+import struct, sys
+data = bytearray(open(sys.argv[1], "rb").read())
+how = sys.argv[3].split(" ")
+if how[0] == "text":
+    data = bytearray(b"not a program\n")
+elif how[0] == "truncate":
+    data = data[:0x200]
+elif how[0] == "rename":
+    old, new = how[1].encode(), how[2].encode().decode("unicode_escape").encode()
+    at = data.index(old + b"\0")
+    data[at:at + len(new)] = new
+elif how[0] == "entry":
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    entry = struct.unpack_from("<I", data, pe + 40)[0]
+    sections = struct.unpack_from("<H", data, pe + 6)[0]
+    table = pe + 24 + struct.unpack_from("<H", data, pe + 20)[0]
+    for i in range(sections):
+        _, _, va, rawsize, raw = struct.unpack_from("<8sIIII", data, table + 40 * i)
+        if va <= entry < va + rawsize:
+            code = bytes.fromhex("".join(how[1:]))
+            data[raw + entry - va:raw + entry - va + len(code)] = code
+open(sys.argv[2], "wb").write(data)
+PY
+  cp -r "$m" "$m.before"
+  HOSTWIN_MACHINE="$m" "$runner" --budget 1000000 "$work/$name.exe" </dev/null >/dev/null 2>"$m.err"
+  got=$?
+  [ "$got" = "$code" ] || fail "$name: exit code $got, expected $code ($(cat "$m.err"))"
+  grep -qF -- "$text" "$m/journal.jsonl" || fail "$name: the journal does not say $text: $(cat "$m/journal.jsonl")"
+  if [ "$code" = 193 ] || [ "$code" = 127 ]; then
+    ! grep -q '"event":"start"' "$m/journal.jsonl" || fail "$name: a refused program was started"
+  fi
+  "$tool" diff "$m.before" "$m" >/dev/null || fail "$name: the machine changed"
+done <<<"$cases"
+
+echo "$failures failed"
+test "$failures" -eq 0
