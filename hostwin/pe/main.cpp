@@ -1,6 +1,6 @@
 // hostwin-pe: runs a PE32 i386 program (the Windows build's unpellam.exe or upgrade.exe) on the
 // machine folder that HOSTWIN_MACHINE names, as hostwin runs the host build of a program.
-//   hostwin-pe [--cpu 486|pentium|pentiumpro] [--budget INSTRUCTIONS] [--stats] FILE [ARGS...]
+//   hostwin-pe [--cpu 486|pentium|pentiumpro] [--budget BLOCKS] [--stats] FILE [ARGS...]
 // FILE is a host path or a Windows path on the machine. The exit code is the program's; a file
 // that cannot start gives its Win32 error (193 not a program, 127 a missing import, 2 no file),
 // and a program ended by a fault the low byte of the exception code.
@@ -38,8 +38,8 @@ std::string ProgramName(const std::string& file) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: hostwin-pe [--cpu 486|pentium|pentiumpro] [--budget INSTRUCTIONS] "
-                 "[--stats] FILE [ARGS...]\n");
+                 "usage: hostwin-pe [--cpu 486|pentium|pentiumpro] [--budget BLOCKS] "
+                 "[--stats] [--count-instructions] [--inexact-faults] FILE [ARGS...]\n");
     return 2;
 }
 
@@ -55,7 +55,9 @@ int main(int argc, char** argv) {
         const std::string flag = argv[i];
         if (flag == "--stats") stats = true;
         else if (flag == "--cpu" && i + 1 < argc && ParseCpu(argv[i + 1], options.cpu)) ++i;
-        else if (flag == "--budget" && i + 1 < argc) options.instructionBudget = std::strtoull(argv[++i], nullptr, 10);
+        else if (flag == "--budget" && i + 1 < argc) options.blockBudget = std::strtoull(argv[++i], nullptr, 10);
+        else if (flag == "--count-instructions") options.countInstructions = stats = true;
+        else if (flag == "--inexact-faults") options.exactFaultAddresses = false;
         else if (flag == "--") { ++i; break; }
         else return Usage();
     }
@@ -110,9 +112,10 @@ int main(int argc, char** argv) {
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         std::fprintf(stderr,
-                     "hostwin-pe: %llu instructions, %llu thunk calls, %llu filter calls, "
-                     "%.3f s\n",
+                     "hostwin-pe: %llu instructions, %llu blocks, %llu thunk calls, %llu filter "
+                     "calls, %.3f s\n",
                      static_cast<unsigned long long>(result.instructions),
+                     static_cast<unsigned long long>(result.blocks),
                      static_cast<unsigned long long>(result.thunkCalls),
                      static_cast<unsigned long long>(result.filterCalls), seconds);
     }

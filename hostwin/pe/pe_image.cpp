@@ -46,7 +46,7 @@ bool ReadImports(Image& image, uint32_t rva, uint32_t size, LoadRefusal& refusal
     const std::vector<uint8_t>& m = image.memory;
     if (rva == 0 && size == 0) return true;
     for (uint64_t at = rva;; at += 20) {
-        uint32_t lookup, name, slots;
+        uint32_t lookup = 0, name = 0, slots = 0;
         if (!Read32(m, at, lookup) || !Read32(m, at + 12, name) || !Read32(m, at + 16, slots))
             return Refuse(refusal, "the import directory runs past the image");
         if (name == 0 && slots == 0) return true;
@@ -54,7 +54,7 @@ bool ReadImports(Image& image, uint32_t rva, uint32_t size, LoadRefusal& refusal
         if (!ReadName(m, name, base.dll)) return Refuse(refusal, "an imported DLL's name is not a name");
         const uint32_t list = lookup ? lookup : slots;
         for (uint64_t i = 0;; ++i) {
-            uint32_t entry;
+            uint32_t entry = 0;
             if (!Read32(m, list + 4 * i, entry) || slots + 4 * i + 4 > m.size())
                 return Refuse(refusal, "the imports of " + base.dll + " run past the image");
             if (entry == 0) break;
@@ -74,20 +74,20 @@ bool ReadImports(Image& image, uint32_t rva, uint32_t size, LoadRefusal& refusal
 }  // namespace
 
 bool LooksLikePe(const std::vector<uint8_t>& head) {
-    uint32_t at;
+    uint32_t at = 0;
     return head.size() >= 0x40 && head[0] == 'M' && head[1] == 'Z' && Read32(head, 0x3C, at) &&
            uint64_t(at) + 4 <= head.size() && std::memcmp(&head[at], "PE\0\0", 4) == 0;
 }
 
 bool ParseImage(const std::vector<uint8_t>& file, Image& image, LoadRefusal& refusal) {
     image = Image();
-    uint32_t pe;
+    uint32_t pe = 0;
     if (file.size() < 0x40 || file[0] != 'M' || file[1] != 'Z' || !Read32(file, 0x3C, pe))
         return Refuse(refusal, "no MZ header");
-    uint32_t signature;
+    uint32_t signature = 0;
     if (!Read32(file, pe, signature) || signature != 0x00004550u)
         return Refuse(refusal, "no PE header");
-    uint16_t machine, sections, optionalSize, characteristics;
+    uint16_t machine = 0, sections = 0, optionalSize = 0, characteristics = 0;
     if (!Read16(file, pe + 4, machine) || !Read16(file, pe + 6, sections) ||
         !Read16(file, pe + 20, optionalSize) || !Read16(file, pe + 22, characteristics))
         return Refuse(refusal, "the file header is cut short");
@@ -95,8 +95,8 @@ bool ParseImage(const std::vector<uint8_t>& file, Image& image, LoadRefusal& ref
     if (!(characteristics & 0x0002) || (characteristics & 0x2000))
         return Refuse(refusal, "not an executable program");
     const uint64_t opt = uint64_t(pe) + 24;
-    uint16_t magic;
-    uint32_t entry, base, sectionAlign, imageSize, headerSize, directories;
+    uint16_t magic = 0;
+    uint32_t entry = 0, base = 0, sectionAlign = 0, imageSize = 0, headerSize = 0, directories = 0;
     if (optionalSize < 96 || opt + optionalSize > file.size() || !Read16(file, opt, magic) ||
         !Read32(file, opt + 16, entry) || !Read32(file, opt + 28, base) ||
         !Read32(file, opt + 32, sectionAlign) || !Read32(file, opt + 56, imageSize) ||
@@ -124,7 +124,7 @@ bool ParseImage(const std::vector<uint8_t>& file, Image& image, LoadRefusal& ref
     std::vector<std::pair<uint64_t, uint64_t>> spans;
     for (unsigned i = 0; i < sections; ++i) {
         const uint64_t s = table + 40 * i;
-        uint32_t vsize, va, rawSize, rawAt;
+        uint32_t vsize = 0, va = 0, rawSize = 0, rawAt = 0;
         if (!Read32(file, s + 8, vsize) || !Read32(file, s + 12, va) ||
             !Read32(file, s + 16, rawSize) || !Read32(file, s + 20, rawAt))
             return Refuse(refusal, "the section table is cut short");
@@ -162,18 +162,18 @@ bool Relocate(Image& image, uint32_t newBase, LoadRefusal& refusal) {
     const uint64_t end = uint64_t(image.relocRva) + image.relocSize;
     if (end > m.size()) return Refuse(refusal, "the relocations run past the image");
     for (uint64_t at = image.relocRva; at + 8 <= end;) {
-        uint32_t page, blockSize;
+        uint32_t page = 0, blockSize = 0;
         Read32(m, at, page);
         Read32(m, at + 4, blockSize);
         if (blockSize < 8 || blockSize % 2 || at + blockSize > end)
             return Refuse(refusal, "a relocation block runs past the relocations");
         for (uint64_t e = at + 8; e + 2 <= at + blockSize; e += 2) {
-            uint16_t word;
+            uint16_t word = 0;
             Read16(m, e, word);
             const unsigned type = word >> 12;
             const uint64_t target = uint64_t(page) + (word & 0xFFF);
             if (type == 0) continue;  // padding
-            uint32_t value;
+            uint32_t value = 0;
             if (type != 3 || !Read32(m, target, value))
                 return Refuse(refusal, "a relocation points outside the image or is of an unknown kind");
             value += delta;

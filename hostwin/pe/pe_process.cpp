@@ -76,25 +76,48 @@ bool IsPentiumProInstruction(const uint8_t* b, size_t n) {
     return (b[i] == 0xDB || b[i] == 0xDF) && modrm >= 0xE8 && modrm <= 0xF7;  // F(U)COMI(P)
 }
 
-void OnCode(uc_engine*, uint64_t address, uint32_t size, void* data) {
+// Blocks run, against the budget.
+void OnBlock(uc_engine*, uint64_t, uint32_t, void* data) {
     Process& p = *static_cast<Process*>(data);
-    if (++p.result.instructions > p.options.instructionBudget) {
+    if (++p.result.blocks > p.options.blockBudget)
         p.End(Outcome::BudgetSpent, 124,
-              "instruction budget of " + std::to_string(p.options.instructionBudget) + " spent");
-        return;
-    }
-    if (p.options.cpu == CpuModel::PentiumPro) return;
+              "budget of " + std::to_string(p.options.blockBudget) + " blocks spent");
+}
+
+void CountInstruction(uc_engine*, uint64_t, uint32_t, void* data) {
+    ++static_cast<Process*>(data)->result.instructions;
+}
+
+void NoMemoryAccess(uc_engine*, uc_mem_type, uint64_t, int, int64_t, void*) {}
+
+// Called only where an instruction of the Pentium Pro may start (see CandidateRanges).
+void OnCandidate(uc_engine*, uint64_t address, uint32_t size, void* data) {
+    Process& p = *static_cast<Process*>(data);
     uint8_t bytes[16];
-    const uint64_t offset = address - p.image.base;
-    size_t n = std::min<size_t>(size, sizeof bytes);
-    if (offset + n <= p.image.memory.size()) {
-        std::memcpy(bytes, &p.image.memory[offset], n);
-    } else if (uc_mem_read(p.uc, address, bytes, n) != UC_ERR_OK) {
-        return;
-    }
-    // Skipping the instruction by moving EIP is how Unicorn lets a hook refuse it.
+    const size_t n = std::min<size_t>(size, sizeof bytes);
+    if (uc_mem_read(p.uc, address, bytes, n) != UC_ERR_OK) return;
+    // Moving EIP is how Unicorn lets a hook refuse the instruction: it does not execute.
     if (IsPentiumProInstruction(bytes, n))
         RaiseInGuest(p, GuestFault{kStatusIllegalInstruction, 0, false}, static_cast<uint32_t>(address));
+}
+
+// Where in the image an instruction of the Pentium Pro may start: each place its opcode bytes
+// occur, and the prefix bytes before it. Hooking only these keeps every other instruction at
+// full speed; a hook there sees whether an instruction really starts at that address.
+std::vector<std::pair<uint32_t, uint32_t>> CandidateRanges(const Image& image) {
+    const std::vector<uint8_t>& m = image.memory;
+    std::vector<std::pair<uint32_t, uint32_t>> ranges;
+    for (size_t i = 0; i + 1 < m.size(); ++i) {
+        const uint8_t pair[2] = {m[i], m[i + 1]};
+        if (!IsPentiumProInstruction(pair, 2)) continue;
+        size_t first = i;
+        while (first > 0 && i - first < 4 && std::strchr("\x66\x67\xF2\xF3\xF0\x2E\x36\x3E\x26\x64\x65", m[first - 1]) && m[first - 1])
+            --first;
+        const uint32_t from = image.base + static_cast<uint32_t>(first), to = image.base + static_cast<uint32_t>(i);
+        if (!ranges.empty() && from <= ranges.back().second + 1) ranges.back().second = to;
+        else ranges.emplace_back(from, to);
+    }
+    return ranges;
 }
 
 void CallThunk(Process& p, const Thunk& thunk) {
@@ -254,11 +277,22 @@ RunResult Run(uc_engine* uc, const RunOptions& options, std::vector<uint8_t>& fi
         return Refused(8, "cannot set up the program's memory");
     }
 
-    uc_hook code, interrupt, memory, invalid;
-    uc_hook_add(uc, &code, UC_HOOK_CODE, reinterpret_cast<void*>(OnCode), &p, 1, 0);
-    uc_hook_add(uc, &interrupt, UC_HOOK_INTR, reinterpret_cast<void*>(OnInterrupt), &p, 1, 0);
-    uc_hook_add(uc, &memory, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(OnInvalidMemory), &p, 1, 0);
-    uc_hook_add(uc, &invalid, UC_HOOK_INSN_INVALID, reinterpret_cast<void*>(OnInvalidInstruction),
+    uc_hook hook;
+    uc_hook_add(uc, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(OnBlock), &p, 1, 0);
+    if (options.cpu != CpuModel::PentiumPro)
+        for (const auto& range : CandidateRanges(p.image))
+            uc_hook_add(uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(OnCandidate), &p,
+                        range.first, range.second);
+    if (options.countInstructions)
+        uc_hook_add(uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(CountInstruction), &p, 1, 0);
+    // With a memory hook present Unicorn keeps EIP exact at every access, so a fault reports
+    // its own instruction; the hook itself covers one unused byte and never fires.
+    if (options.exactFaultAddresses)
+        uc_hook_add(uc, &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
+                    reinterpret_cast<void*>(NoMemoryAccess), &p, 0xFFFFFFFFu, 0xFFFFFFFFu);
+    uc_hook_add(uc, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(OnInterrupt), &p, 1, 0);
+    uc_hook_add(uc, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(OnInvalidMemory), &p, 1, 0);
+    uc_hook_add(uc, &hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void*>(OnInvalidInstruction),
                 &p, 1, 0);
     uint32_t eip = p.image.base + p.image.entry;
     if (options.onStart) options.onStart();

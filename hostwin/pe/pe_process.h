@@ -27,7 +27,11 @@ struct RunOptions {
     std::string file;       // host path of the .exe
     std::string arguments;  // the command-line tail as the caller gave it
     CpuModel cpu = CpuModel::i486;
-    uint64_t instructionBudget = 2000000000ull;  // a run past this is ended
+    // A run that executes more translated blocks than this (a guest that loops forever) is
+    // ended; blocks, not instructions, since counting them costs far less.
+    uint64_t blockBudget = 1000000000ull;
+    bool countInstructions = false;  // exact instruction count for the figures (slow)
+    bool exactFaultAddresses = true;  // exact EIP of memory faults (costs memory speed)
     std::function<void()> onStart;  // called once the program is loaded, before it runs
 };
 
@@ -38,7 +42,8 @@ struct RunResult {
     Outcome outcome = Outcome::Exited;
     uint32_t exitCode = 0;
     std::string detail;  // the fault or refusal, for the journal and standard error
-    uint64_t instructions = 0;
+    uint64_t instructions = 0;  // counted only when asked
+    uint64_t blocks = 0;
     uint64_t thunkCalls = 0;
     uint64_t filterCalls = 0;
 };

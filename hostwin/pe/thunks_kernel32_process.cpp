@@ -46,6 +46,13 @@ uint32_t WaitForSingleObjectThunk(Call& c) {
     return WaitForSingleObject(c.Handle(0), c.Arg(1));
 }
 
+uint32_t GetExitCode(Call& c) {
+    GuestDword code(c, c.Arg(1));
+    const BOOL ok = GetExitCodeProcess(c.Handle(0), code.Get());
+    code.WriteBack();
+    return Bool(ok);
+}
+
 uint32_t GetCommandLine(Call& c) {
     if (!c.p.commandLine) {
         const std::string line = GetCommandLineA();
@@ -130,6 +137,7 @@ void AddKernel32ProcessThunks(std::vector<Thunk>& t) {
     const char* k = "KERNEL32.dll";
     t.push_back({k, "CreateProcessA", 10, CreateProcessThunk});
     t.push_back({k, "WaitForSingleObject", 2, WaitForSingleObjectThunk});
+    t.push_back({k, "GetExitCodeProcess", 2, GetExitCode});
     t.push_back({k, "ResumeThread", 1, [](Call& c) { return ResumeThread(c.Handle(0)); }});
     t.push_back({k, "SetThreadPriority", 2, [](Call& c) {
                      return Bool(SetThreadPriority(c.Handle(0), static_cast<int>(c.Arg(1))));
