@@ -146,6 +146,19 @@ run_side pe "$m.pe" unpellam - "" '"C:\WINDOWS\unpellam.exe" all now'
 
 (compare tail "$m.host" "$m.pe" 0 0 >/dev/null) && fail "tail: a different command-line tail went unnoticed"
 
+# hostwin run starts a Windows program file in hostwin-pe, by host path or by its Windows path on
+# the machine, as it starts the host build.
+m="$work/tool"
+machine_for "$m.host" unpellam - - -
+machine_for "$m.pe" unpellam - - -
+cp "$win32/uninstaller/unpellam.exe" "$m.pe/c/WINDOWS/UNPELLAM.EXE"
+"$tool" run "$m.host" --json -- "$build/uninstaller/unpellam" all now silent >"$m.host.out" 2>/dev/null
+"$tool" run "$m.pe" --json -- "$win32/uninstaller/unpellam.exe" all now silent >"$m.pe.out" 2>/dev/null
+[ "$(cut -c1-40 "$m.host.out")" = "$(cut -c1-40 "$m.pe.out")" ] || fail "tool: hostwin run of the .exe shows another journal"
+"$tool" preview "$m.pe" -- 'C:\WINDOWS\UNPELLAM.EXE' silent >"$m.preview" 2>&1 ||
+  fail "tool: preview of a Windows path: $(cat "$m.preview")"
+grep -qF 'cmdline="\"C:\\WINDOWS\\UNPELLAM.EXE\" silent"' "$m.preview" || fail "tool: preview did not run the machine's file: $(head -3 "$m.preview")"
+
 # Files that must not start, and programs that end badly: exit code, journal, machine untouched.
 #   name | how the file is made from unpellam.exe | exit code | journal text
 cases='not-pe|text|193|"program-refused"
