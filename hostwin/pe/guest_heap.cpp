@@ -62,7 +62,7 @@ bool GuestHeap::Free(uint32_t block) {
     return true;
 }
 
-uint32_t GuestHeap::ReAlloc(uint32_t block, uint32_t size, bool zero) {
+uint32_t GuestHeap::ReAlloc(uint32_t block, uint32_t size, bool zero, bool inPlace) {
     auto it = used_.find(block);
     if (it == used_.end()) return 0;
     const uint32_t oldSize = asked_[block];
@@ -80,6 +80,7 @@ uint32_t GuestHeap::ReAlloc(uint32_t block, uint32_t size, bool zero) {
             if (rest) free_[static_cast<uint32_t>(block + length)] = rest;
             it->second = static_cast<uint32_t>(length);
         } else {
+            if (inPlace) return 0;
             const uint32_t moved = Alloc(size, false);
             if (!moved) return 0;
             const std::vector<char> bytes = memory_.ReadBuffer(block, std::min(oldSize, size));

@@ -19,8 +19,9 @@ public:
     uint32_t Alloc(uint32_t size, bool zero);
     // False for an address that is no block of this heap.
     bool Free(uint32_t block);
-    // The block grown or shrunk, keeping its bytes; 0 (the block kept) when no room or unknown.
-    uint32_t ReAlloc(uint32_t block, uint32_t size, bool zero);
+    // The block grown or shrunk, keeping its bytes; 0 (the block kept) when no room, when it
+    // would have to move and inPlace forbids that, or for an unknown block.
+    uint32_t ReAlloc(uint32_t block, uint32_t size, bool zero, bool inPlace = false);
     // The size asked for of a block, or -1 (as HeapSize) for an unknown one.
     uint32_t SizeOf(uint32_t block) const;
 

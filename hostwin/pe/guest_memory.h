@@ -14,6 +14,7 @@
 
 namespace hostwin_pe {
 
+constexpr uint32_t kStatusBreakpoint = 0x80000003u;
 constexpr uint32_t kStatusAccessViolation = 0xC0000005u;
 constexpr uint32_t kStatusIllegalInstruction = 0xC000001Du;
 constexpr uint32_t kStatusIntegerDivideByZero = 0xC0000094u;

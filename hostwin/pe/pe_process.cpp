@@ -156,6 +156,8 @@ void OnInterrupt(uc_engine*, uint32_t number, void* data) {
     switch (number) {
     case 0:
         return RaiseInGuest(p, GuestFault{kStatusIntegerDivideByZero, 0, false}, eip);
+    case 3:  // INT3 reports the instruction after it
+        return RaiseInGuest(p, GuestFault{kStatusBreakpoint, 0, false}, eip - 1);
     case 6:
         return RaiseInGuest(p, GuestFault{kStatusIllegalInstruction, 0, false}, eip);
     default:

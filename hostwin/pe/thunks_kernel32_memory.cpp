@@ -8,6 +8,7 @@ namespace hostwin_pe {
 namespace {
 
 constexpr uint32_t kHeapZeroMemory = 0x08;
+constexpr uint32_t kHeapReAllocInPlaceOnly = 0x10;
 constexpr unsigned kTlsSlots = 80;  // TLS_MINIMUM_AVAILABLE on Windows 95
 
 bool IsProcessHeap(Call& c) {
@@ -30,7 +31,9 @@ uint32_t HeapFreeThunk(Call& c) {
 
 uint32_t HeapReAllocThunk(Call& c) {
     if (!IsProcessHeap(c)) return 0;
-    return c.p.heap->ReAlloc(c.Arg(2), c.Arg(3), (c.Arg(1) & kHeapZeroMemory) != 0);
+    const uint32_t flags = c.Arg(1);
+    return c.p.heap->ReAlloc(c.Arg(2), c.Arg(3), (flags & kHeapZeroMemory) != 0,
+                             (flags & kHeapReAllocInPlaceOnly) != 0);
 }
 
 uint32_t TlsAllocThunk(Call& c) {
