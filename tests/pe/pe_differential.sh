@@ -15,10 +15,10 @@ fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 
 journal() {  # the journal without times and pids, one event a line; a self-removal batch runs
   # beside the ending program, so its retries while the program still runs (a matter of timing)
-  # are left out and its start is put after the program's exit
+  # are left out and its start is put right after the program's exit
   python3 - "$1/journal.jsonl" <<'PY'
 import json, sys
-events, batch = [], None
+events, batch = [], []
 for line in open(sys.argv[1], encoding="latin-1"):
     e = json.loads(line)
     for k in ("time", "pid"):
@@ -26,15 +26,14 @@ for line in open(sys.argv[1], encoding="latin-1"):
     if e.get("cause") == "the program is still running":
         continue
     if e["event"] == "batch-start":
-        batch = e
+        batch.append(e)
         continue
     if e["event"] == "batch-end":
         e.pop("lines", None)
     events.append(e)
-    if e["event"] == "exit" and batch:
-        events.append(batch)
-        batch = None
-for e in events + ([batch] if batch else []):
+exits = [i for i, e in enumerate(events) if e["event"] == "exit"]
+at = exits[0] + 1 if exits else len(events)
+for e in events[:at] + batch + events[at:]:
     print(json.dumps(e))
 PY
 }
