@@ -88,6 +88,32 @@ void CountInstruction(uc_engine*, uint64_t, uint32_t, void* data) {
     ++static_cast<Process*>(data)->result.instructions;
 }
 
+// CPUID answers as the chosen processor: a 486 DX4 with a floating-point unit, a Pentium
+// (P54C), or a Pentium II; only the first two leaves. The engine's own answer lists the
+// conditional moves on every model.
+int OnCpuid(uc_engine*, void* data) {
+    Process& p = *static_cast<Process*>(data);
+    const uint32_t leaf = p.Reg(UC_X86_REG_EAX);
+    uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (leaf == 0) {
+        eax = 1;
+        ebx = 0x756E6547;  // "GenuineIntel"
+        edx = 0x49656E69;
+        ecx = 0x6C65746E;
+    } else if (leaf == 1) {
+        switch (p.options.cpu) {
+        case CpuModel::i486: eax = 0x0480, edx = 0x00000001; break;  // FPU
+        case CpuModel::Pentium: eax = 0x0525, edx = 0x000001BF; break;  // FPU..CX8, no CMOV
+        case CpuModel::PentiumPro: eax = 0x0633, edx = 0x0080FBFF; break;  // with CMOV and MMX
+        }
+    }
+    p.SetReg(UC_X86_REG_EAX, eax);
+    p.SetReg(UC_X86_REG_EBX, ebx);
+    p.SetReg(UC_X86_REG_ECX, ecx);
+    p.SetReg(UC_X86_REG_EDX, edx);
+    return 1;  // the instruction is done
+}
+
 void NoMemoryAccess(uc_engine*, uc_mem_type, uint64_t, int, int64_t, void*) {}
 
 // Called only where an instruction of the Pentium Pro may start (see CandidateRanges).
@@ -292,6 +318,7 @@ RunResult Run(uc_engine* uc, const RunOptions& options, std::vector<uint8_t>& fi
     if (options.exactFaultAddresses)
         uc_hook_add(uc, &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
                     reinterpret_cast<void*>(NoMemoryAccess), &p, 0xFFFFFFFFu, 0xFFFFFFFFu);
+    uc_hook_add(uc, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(OnCpuid), &p, 1, 0, UC_X86_INS_CPUID);
     uc_hook_add(uc, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(OnInterrupt), &p, 1, 0);
     uc_hook_add(uc, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(OnInvalidMemory), &p, 1, 0);
     uc_hook_add(uc, &hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void*>(OnInvalidInstruction),

@@ -159,6 +159,7 @@ cp "$win32/uninstaller/unpellam.exe" "$m.pe/c/WINDOWS/UNPELLAM.EXE"
 grep -qF 'cmdline="\"C:\\WINDOWS\\UNPELLAM.EXE\" silent"' "$m.preview" || fail "tool: preview did not run the machine's file: $(head -3 "$m.preview")"
 
 # Files that must not start, and programs that end badly: exit code, journal, machine untouched.
+# (no-cmov-on-486 divides by the conditional-move bit of CPUID, which a 486 lacks.)
 #   name | how the file is made from unpellam.exe | exit code | journal text
 cases='not-pe|text|193|"program-refused"
 truncated|truncate|193|"program-refused"
@@ -166,6 +167,7 @@ missing-export|rename DeleteFileA DeleteFileW|127|missing export KERNEL32.dll:De
 wrong-dll|rename ADVAPI32.dll USER32.dll\0\0|127|missing export USER32.dll:AdjustTokenPrivileges
 fault|entry A1000000 00|5|exception 0xC0000005 at 0x00401074, reading 0x00000000, instruction bytes A1 00 00 00 00
 divide|entry 31C9F7F1|148|exception 0xC0000094 at 0x00401076
+no-cmov-on-486|entry 31C040 0FA2 89D1 C1E90F 83E101 31C0 31D2 F7F1|148|exception 0xC0000094 at 0x00401085
 endless|entry EBFE|124|budget of 1000000 blocks spent'
 while IFS='|' read -r name how code text; do
   m="$work/$name"
