@@ -64,30 +64,39 @@ void RaiseInGuest(Process& p, const GuestFault& fault, uint32_t eip) {
     // A fault inside the filter, or with no filter, ends the program as Windows does.
     if (p.inFilter || !p.exceptionFilter) return EndFaulted(p, fault, eip);
     const uint32_t esp = p.Reg(UC_X86_REG_ESP);
+    // Below the faulting stack: return address and argument of the filter, EXCEPTION_POINTERS,
+    // EXCEPTION_RECORD and CONTEXT, written in one go.
     const uint32_t frame = ((esp - 0x400) & ~0xFu) - (kContextSize + kRecordSize + 16 + 16);
     const uint32_t pointers = frame + 8, record = frame + 16, context = record + kRecordSize;
+    std::vector<uint8_t> bytes(16 + kRecordSize + kContextSize, 0);
+    auto put = [&](uint32_t address, uint32_t v) {
+        for (uint32_t i = 0; i < 4; ++i) bytes[address - frame + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    put(frame, kFilterReturnStub);
+    put(frame + 4, pointers);
+    put(pointers, record);
+    put(pointers + 4, context);
+    put(record + 0x00, fault.code);
+    put(record + 0x0C, eip);
+    if (fault.code == kStatusAccessViolation) {
+        put(record + 0x10, 2);
+        put(record + 0x14, fault.write ? 1 : 0);
+        put(record + 0x18, fault.address);
+    }
+    put(context, kContextFull);
+    constexpr int kCount = sizeof kSlots / sizeof kSlots[0];
+    int regs[kCount];
+    uint32_t values[kCount] = {};
+    void* out[kCount];
+    for (int i = 0; i < kCount; ++i) {
+        regs[i] = kSlots[i].reg;
+        out[i] = &values[i];
+    }
+    uc_reg_read_batch(p.uc, regs, out, kCount);
+    for (int i = 0; i < kCount; ++i)
+        put(context + kSlots[i].offset, kSlots[i].reg == UC_X86_REG_EIP ? eip : values[i]);
     try {
-        uint8_t recordBytes[kRecordSize] = {};
-        auto put = [](uint8_t* at, uint32_t v) {
-            for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(v >> (8 * i));
-        };
-        put(recordBytes + 0x00, fault.code);
-        put(recordBytes + 0x0C, eip);
-        if (fault.code == kStatusAccessViolation) {
-            put(recordBytes + 0x10, 2);
-            put(recordBytes + 0x14, fault.write ? 1 : 0);
-            put(recordBytes + 0x18, fault.address);
-        }
-        std::vector<uint8_t> contextBytes(kContextSize, 0);
-        put(&contextBytes[0], kContextFull);
-        for (const ContextSlot& s : kSlots)
-            put(&contextBytes[s.offset], s.reg == UC_X86_REG_EIP ? eip : p.Reg(s.reg));
-        p.memory.Write(record, recordBytes, sizeof recordBytes);
-        p.memory.Write(context, contextBytes.data(), contextBytes.size());
-        p.memory.Write32(pointers, record);
-        p.memory.Write32(pointers + 4, context);
-        p.memory.Write32(frame + 4, pointers);
-        p.memory.Write32(frame, kFilterReturnStub);
+        p.memory.Write(frame, bytes.data(), bytes.size());
     } catch (const GuestFault&) {
         return EndFaulted(p, fault, eip);  // no stack left to report on
     }
@@ -104,13 +113,20 @@ void FilterReturned(Process& p) {
     const int32_t disposition = static_cast<int32_t>(p.Reg(UC_X86_REG_EAX));
     p.inFilter = false;
     if (disposition != -1) return EndFaulted(p, p.activeFault, p.faultEip);
+    // The general registers, EBP, EIP, flags and ESP lie together from EDI (0x9C) to ESP (0xC4).
+    uint8_t saved[0xC8 - 0x9C];
     try {
-        for (uc_x86_reg reg : kResumed)
-            for (const ContextSlot& s : kSlots)
-                if (s.reg == reg) p.SetReg(reg, p.memory.Read32(p.filterContext + s.offset));
+        p.memory.Read(p.filterContext + 0x9C, saved, sizeof saved);
     } catch (const GuestFault&) {
-        EndFaulted(p, p.activeFault, p.faultEip);
+        return EndFaulted(p, p.activeFault, p.faultEip);
     }
+    for (uc_x86_reg reg : kResumed)
+        for (const ContextSlot& s : kSlots)
+            if (s.reg == reg) {
+                const uint8_t* at = saved + (s.offset - 0x9C);
+                p.SetReg(reg, uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 |
+                                  uint32_t(at[3]) << 24);
+            }
 }
 
 }  // namespace hostwin_pe
