@@ -95,6 +95,13 @@ std::string GuestMemory::ReadString(uint32_t address, size_t limit) const {
 }
 
 std::vector<char> GuestMemory::ReadBuffer(uint32_t address, size_t size) const {
+    // The whole range must be mapped before a host buffer of its size is made.
+    for (uint64_t at = address; at < uint64_t(address) + size;) {
+        auto it = regions_.upper_bound(static_cast<uint32_t>(at));
+        if (at > 0xFFFFFFFFu || it == regions_.begin() || at >= std::prev(it)->second)
+            throw GuestFault{kStatusAccessViolation, static_cast<uint32_t>(std::min<uint64_t>(at, 0xFFFFFFFFu)), false};
+        at = std::prev(it)->second;
+    }
     std::vector<char> buffer(size);
     Read(address, buffer.data(), size);
     return buffer;

@@ -42,6 +42,11 @@ void JournalFault(const std::string& program, uint32_t code, const std::string& 
         .Write();
 }
 
+void JournalHostError(const std::string& program, const std::string& message) {
+    if (hostwin::Machine::IfOpen())
+        hostwin::JournalEvent("fault").Text("program", program).Text("message", message).Write();
+}
+
 void JournalRefused(const std::string& file, uint32_t error, const std::string& reason) {
     hostwin::JournalEvent("program-refused")
         .Text("file", file)

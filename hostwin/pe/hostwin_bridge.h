@@ -19,6 +19,7 @@ bool ProgramHostFile(const std::string& word, std::string& host, uint32_t& error
 void JournalStart(const std::string& program, const std::string& commandLine);
 void JournalExit(const std::string& program, uint32_t code);
 void JournalFault(const std::string& program, uint32_t code, const std::string& detail);
+void JournalHostError(const std::string& program, const std::string& message);
 void JournalRefused(const std::string& file, uint32_t error, const std::string& reason);
 
 void CloseRunMachine();

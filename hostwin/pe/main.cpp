@@ -67,6 +67,7 @@ int main(int argc, char** argv) {
     const std::string program = ProgramName(word);
     const auto started = std::chrono::steady_clock::now();
     RunResult result;
+    int code = 0;
     try {
         OpenRunMachine();
         uint32_t error = 0;
@@ -101,12 +102,14 @@ int main(int argc, char** argv) {
         }
         CloseRunMachine();
     } catch (const std::exception& e) {
+        // As the host build ends on a machine error: the message, a fault line, exit code 2.
         std::fprintf(stderr, "hostwin: %s\n", e.what());
         try {
+            JournalHostError(program, e.what());
             CloseRunMachine();
         } catch (const std::exception&) {
         }
-        return 2;
+        code = 2;
     }
     if (stats) {
         const double seconds =
@@ -119,5 +122,5 @@ int main(int argc, char** argv) {
                      static_cast<unsigned long long>(result.thunkCalls),
                      static_cast<unsigned long long>(result.filterCalls), seconds);
     }
-    return static_cast<int>(result.exitCode & 0xFF);
+    return code ? code : static_cast<int>(result.exitCode & 0xFF);
 }

@@ -174,6 +174,9 @@ void OnInterrupt(uc_engine*, uint32_t number, void* data) {
             } catch (const GuestFault& fault) {
                 // A bad pointer handed to the system faults in the caller, as on Windows 9x.
                 RaiseInGuest(p, fault, stub);
+            } catch (...) {
+                p.hostError = std::current_exception();
+                p.End(Outcome::Exited, 2, "");
             }
             return;
         }
@@ -340,6 +343,7 @@ RunResult Run(uc_engine* uc, const RunOptions& options, std::vector<uint8_t>& fi
         }
         eip = p.Reg(UC_X86_REG_EIP);
     }
+    if (p.hostError) std::rethrow_exception(p.hostError);
     return p.result;
 }
 

@@ -7,6 +7,7 @@
 #include <unicorn/unicorn.h>
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -104,6 +105,10 @@ public:
     // A fault Unicorn reported by stopping (a bad memory access), and its address.
     bool memoryFault = false;
     GuestFault lastMemoryFault;
+
+    // An exception of hostwin itself (a machine error) met inside a thunk: the run stops and
+    // it is thrown again once out of the engine, which cannot unwind C++ frames.
+    std::exception_ptr hostError;
 
     // How the run stands.
     bool ended = false;

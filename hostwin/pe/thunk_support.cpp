@@ -1,4 +1,6 @@
 // The argument and buffer helpers of the thunks, and the table of all of them.
+#include <algorithm>
+
 #include "thunks.h"
 
 namespace hostwin_pe {
@@ -18,14 +20,13 @@ const char* Call::OptionalString(unsigned i) {
 }
 
 GuestBuffer::GuestBuffer(Call& call, uint32_t address, uint32_t size)
-    : p_(call.p), address_(address) {
+    : p_(call.p), address_(address), size_(size) {
     if (address_) bytes_ = p_.memory.ReadBuffer(address_, size);
-    if (address_ && bytes_.empty()) bytes_.resize(1);  // a valid pointer for a zero size
+    if (address_ && bytes_.empty()) bytes_.resize(1);  // a valid host pointer for a zero size
 }
 
 void GuestBuffer::WriteBack(size_t size) {
-    if (!address_ || bytes_.empty()) return;
-    p_.memory.Write(address_, bytes_.data(), std::min(size, bytes_.size()));
+    if (address_) p_.memory.Write(address_, bytes_.data(), std::min<size_t>(size, size_));
 }
 
 GuestDword::GuestDword(Call& call, uint32_t address) : p_(call.p), address_(address) {

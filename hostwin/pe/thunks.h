@@ -41,6 +41,7 @@ public:
 private:
     Process& p_;
     uint32_t address_;
+    uint32_t size_;  // as the guest gave it; nothing past it is written back
     std::vector<char> bytes_;
 };
 

@@ -62,6 +62,7 @@ no-blank|unpellam|-||"C:\WINDOWS\unpellam.exe"all now silent|-|
 upper-case|unpellam|-||"C:\WINDOWS\UNPELLAM.EXE" ALL NOW SILENT|-|
 blanks-tab|unpellam|-||"C:\WINDOWS\unpellam.exe" 	  all   now 	silent |-|
 empty|unpellam|-|cancel||-|
+bad-answer|unpellam|-|yes|-|-|all
 copy|upgrade|d/PELLAM|ok|-|-|
 failing|upgrade|d/PELLAM|ok|-|br10setp.vxd.fail=0x10001|
 nocore|upgrade|d/PELLAM|ok|-|br10core.vxd=missing|
