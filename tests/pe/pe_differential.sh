@@ -228,5 +228,42 @@ PY
   "$tool" diff "$m.before" "$m" >/dev/null || fail "$name: the machine changed"
 done <<<"$cases"
 
+# A program whose preferred base is taken (where the runner keeps its thread block) loads
+# elsewhere by its relocations and reads its own data through them (exit code 42); without
+# relocations it cannot start.
+for relocs in yes no; do
+  python3 - "$work/moved-$relocs.exe" "$relocs" <<'PY'
+import struct, sys
+base, relocs = 0x7FFD0000, sys.argv[2] == "yes"
+h = bytearray(0x200)
+h[0:2] = b"MZ"; struct.pack_into("<I", h, 0x3C, 0x40); h[0x40:0x44] = b"PE\0\0"
+struct.pack_into("<HHIIIHH", h, 0x44, 0x14C, 3, 0, 0, 0, 0xE0, 0x0102 if relocs else 0x0103)
+o = 0x58
+struct.pack_into("<HBBIIIIIIIIIHHHHHHIIIIHHIIIIII", h, o, 0x10B, 2, 0, 0x200, 0x400, 0, 0x1000, 0x1000,
+                 0x2000, base, 0x1000, 0x200, 4, 0, 0, 0, 4, 0, 0, 0x4000, 0x200, 0, 2, 0, 0x100000,
+                 0x1000, 0x100000, 0x1000, 0, 16)
+struct.pack_into("<II", h, o + 96 + 8, 0x2000, 40)
+struct.pack_into("<II", h, o + 96 + 40, 0x3000, 12)
+for i, (name, va, raw) in enumerate([(b".text", 0x1000, 0x200), (b".idata", 0x2000, 0x400), (b".reloc", 0x3000, 0x600)]):
+    struct.pack_into("<8sIIIIIIHHI", h, o + 0xE0 + 40 * i, name, 0x200, va, 0x200, raw, 0, 0, 0, 0, 0x60000020)
+text = bytearray(0x200)
+text[0:6] = b"\xA1" + struct.pack("<I", base + 0x1010) + b"\xC3"  # mov eax, [data]; ret
+struct.pack_into("<I", text, 0x10, 42)
+idata = bytearray(0x200)
+struct.pack_into("<IIIII", idata, 0, 0x2050, 0, 0, 0x2070, 0x2060)
+struct.pack_into("<I", idata, 0x50, 0x2080); struct.pack_into("<I", idata, 0x60, 0x2080)
+idata[0x70:0x7D] = b"KERNEL32.dll\0"; idata[0x82:0x90] = b"ExitProcess\0\0\0"
+reloc = bytearray(0x200)
+struct.pack_into("<IIHH", reloc, 0, 0x1000, 12, 0x3001, 0)
+open(sys.argv[1], "wb").write(bytes(h + text + idata + reloc))
+PY
+  m="$work/moved-$relocs"
+  machine_for "$m" unpellam - - -
+  HOSTWIN_MACHINE="$m" "$runner" "$work/moved-$relocs.exe" </dev/null >/dev/null 2>"$m.err"
+  got=$?
+  want=42; [ "$relocs" = yes ] || want=193
+  [ "$got" = "$want" ] || fail "moved-$relocs: exit code $got, expected $want ($(cat "$m.err"))"
+done
+
 echo "$failures failed"
 test "$failures" -eq 0
