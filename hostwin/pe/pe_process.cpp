@@ -260,7 +260,9 @@ RunResult Run(uc_engine* uc, const RunOptions& options, std::vector<uint8_t>& fi
     if (options.onStart) options.onStart();
     while (!p.ended) {
         p.memoryFault = false;
-        const uc_err error = uc_emu_start(uc, eip, 0, 0, 0);
+        // "until" is the last address of the 4 GiB, which no program reaches: with 0 there, a
+        // call through a null pointer would end the run instead of faulting.
+        const uc_err error = uc_emu_start(uc, eip, 0xFFFFFFFFu, 0, 0);
         if (p.ended) break;
         eip = p.Reg(UC_X86_REG_EIP);
         if (p.memoryFault) {
@@ -269,7 +271,11 @@ RunResult Run(uc_engine* uc, const RunOptions& options, std::vector<uint8_t>& fi
             RaiseInGuest(p, GuestFault{kStatusAccessViolation, eip, false}, eip);
         } else {
             // Stopped with nothing pending: a HLT, which user code may not execute.
-            RaiseInGuest(p, GuestFault{kStatusPrivilegedInstruction, 0, false}, eip - 1);
+            uint8_t previous = 0;
+            const bool halted = uc_mem_read(uc, eip - 1, &previous, 1) == UC_ERR_OK && previous == 0xF4;
+            RaiseInGuest(p, halted ? GuestFault{kStatusPrivilegedInstruction, 0, false}
+                                   : GuestFault{kStatusAccessViolation, eip, false},
+                         halted ? eip - 1 : eip);
         }
         eip = p.Reg(UC_X86_REG_EIP);
     }

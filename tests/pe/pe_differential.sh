@@ -187,6 +187,8 @@ truncated|truncate|193|"program-refused"
 missing-export|rename DeleteFileA DeleteFileW|127|missing export KERNEL32.dll:DeleteFileW
 wrong-dll|rename ADVAPI32.dll USER32.dll\0\0|127|missing export USER32.dll:AdjustTokenPrivileges
 fault|entry A1000000 00|5|exception 0xC0000005 at 0x00401074, reading 0x00000000, instruction bytes A1 00 00 00 00
+null-call|entry 31C0FFD0|5|exception 0xC0000005 at 0x00000000, reading 0x00000000
+halt|entry F4|150|exception 0xC0000096 at 0x00401074
 divide|entry 31C9F7F1|148|exception 0xC0000094 at 0x00401076
 no-cmov-on-486|entry 31C040 0FA2 89D1 C1E90F 83E101 31C0 31D2 F7F1|148|exception 0xC0000094 at 0x00401085
 endless|entry EBFE|124|budget of 1000000 blocks spent'
