@@ -182,13 +182,16 @@ bool BindImports(Process& p, RunResult& refusal) {
         const std::string name = import.function.empty()
                                      ? "ordinal " + std::to_string(import.ordinal)
                                      : import.function;
-        size_t index = thunks.size();
-        if (Windows95Exports(import.dll, import.function))
-            for (size_t i = 0; i < thunks.size(); ++i)
-                if (EqualDllNames(thunks[i].dll, import.dll) && import.function == thunks[i].name)
-                    index = i;
-        if (index == thunks.size()) {
+        if (!Windows95Exports(import.dll, import.function)) {
             refusal = Refused(127, "the program is linked to missing export " + import.dll + ":" + name);
+            return false;
+        }
+        size_t index = thunks.size();
+        for (size_t i = 0; i < thunks.size(); ++i)
+            if (EqualDllNames(thunks[i].dll, import.dll) && import.function == thunks[i].name)
+                index = i;
+        if (index == thunks.size()) {
+            refusal = Refused(127, "hostwin-pe does not provide " + import.dll + ":" + name);
             return false;
         }
         const uint32_t stub = kThunkBase + static_cast<uint32_t>(index) * kThunkStride;
