@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-20}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(registry machine_ini attributes text_removal command_line batch hive)
+[ ${#targets[@]} -gt 0 ] || targets=(registry machine_ini attributes text_removal command_line batch hive pe_loader)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz >/dev/null

@@ -64,11 +64,17 @@ struct KnownProcess {
 struct Knowledge : SessionPart {
     std::vector<KnownProcess> processes;
     bool commandInterpreter = false;  // this process runs a batch: it has no executable
+    // The file this process runs: its host executable, or the Windows program hostwin-pe runs.
+    std::string runningExecutable = "/proc/self/exe";
 };
 
 Knowledge& Known() { return Session::Current().Part<Knowledge>(Session::kRunningPrograms); }
 
+std::string& RunningExecutable() { return Known().runningExecutable; }
+
 }  // namespace
+
+void SetRunningExecutable(const std::string& hostFile) { RunningExecutable() = hostFile; }
 
 void NoteStartedProcess(pid_t pid, const std::string& hostExecutable) {
     KnownProcess process{pid, StartTimeOf(pid), hostExecutable.empty() ? FileId() : IdOf(hostExecutable)};
@@ -91,14 +97,14 @@ void BecomeCommandInterpreter(pid_t creator) {
                     processes.end());
     // A batch run inside the program's own process (a test) has no creator apart from itself.
     if (creator != ::getpid())
-        processes.push_back(KnownProcess{creator, StartTimeOf(creator), IdOf("/proc/self/exe")});
+        processes.push_back(KnownProcess{creator, StartTimeOf(creator), IdOf(RunningExecutable())});
     Known().commandInterpreter = true;
 }
 
 bool IsRunningExecutable(const std::string& hostFile) {
     const FileId file = IdOf(hostFile);
     if (!file.known) return false;
-    if (!Known().commandInterpreter && Same(file, IdOf("/proc/self/exe"))) return true;
+    if (!Known().commandInterpreter && Same(file, IdOf(RunningExecutable()))) return true;
     for (const KnownProcess& p : Known().processes)
         if (Same(file, p.executable) && p.Running()) return true;
     return false;

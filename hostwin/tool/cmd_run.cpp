@@ -8,8 +8,10 @@ namespace hostwin_tool {
 const char kRunHelp[] =
     "usage: hostwin run DIR [--json] [--allow-host-programs] -- PROGRAM [ARGS...]\n\n"
     "Runs PROGRAM (unpellam, upgrade, or a path) on the machine folder DIR, then prints the\n"
-    "journal lines of that run. The folder is changed as the program changes it. Message boxes\n"
-    "take their answers from HOSTWIN_ANSWERS, else from the terminal (see docs/hostwin.md).\n\n"
+    "journal lines of that run. A Windows program file (a host path, or a Windows path on the\n"
+    "machine such as C:\\WINDOWS\\UNPELLAM.EXE) runs in hostwin-pe. The folder is changed as the\n"
+    "program changes it. Message boxes take their answers from HOSTWIN_ANSWERS, else from the\n"
+    "terminal (see docs/hostwin.md).\n\n"
     "  --allow-host-programs  let host executables in the folder run (HOSTWIN_ALLOW_HOST_PROGRAMS=1);\n"
     "         without it, only programs that [programs] in machine.ini describes start\n"
     "  --json  the journal lines as they are (one JSON object per line)\n\n"

@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,10 +39,38 @@ std::vector<std::string> SplitList(const std::string& list) {
     }
 }
 
+// A Windows path on the machine (C:\WINDOWS\UNPELLAM.EXE): hostwin-pe finds it in the folder run.
+bool IsWindowsPath(const std::string& word) {
+    return word.size() >= 3 && std::isalpha(static_cast<unsigned char>(word[0])) && word[1] == ':' &&
+           word[2] == '\\';
+}
+
+// A Windows program file: a regular file with "MZ", and at the offset it gives, "PE\0\0". A FIFO
+// or device is never read (opened without waiting, then refused by its type).
+bool IsPeFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    unsigned char head[0x40];
+    unsigned char signature[4];
+    bool pe = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+              ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+              head[0] == 'M' && head[1] == 'Z';
+    if (pe) {
+        uint32_t at = 0;
+        for (int i = 0; i < 4; ++i) at |= uint32_t(head[0x3C + i]) << (8 * i);
+        pe = ::pread(fd, signature, 4, at) == 4 && std::memcmp(signature, "PE\0\0", 4) == 0;
+    }
+    ::close(fd);
+    return pe;
+}
+
 }  // namespace
 
 std::string FindProgram(const std::string& word) {
+    if (IsWindowsPath(word)) return word;
     if (word.find('/') != std::string::npos) {
+        if (IsPeFile(word)) return word;
         if (!IsExecutableFile(word)) throw hostwin::MachineError("no program " + word);
         return word;
     }
@@ -57,6 +87,17 @@ int RunProgramOn(const std::string& folder, const std::string& program,
                  const std::vector<std::string>& args) {
     const std::string machine = AbsolutePath(folder);
     std::vector<char*> argv;
+    std::string executable = program;
+    if (IsWindowsPath(program) || IsPeFile(program)) {
+#ifdef HOSTWIN_PE_RUNNER
+        // Windows programs run in hostwin-pe, which starts them as hostwin starts host programs.
+        executable = HOSTWIN_PE_RUNNER;
+        argv.push_back(const_cast<char*>(executable.c_str()));
+        argv.push_back(const_cast<char*>("--"));
+#else
+        throw hostwin::MachineError("this build runs no Windows programs (hostwin-pe needs libunicorn-dev)");
+#endif
+    }
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -65,7 +106,7 @@ int RunProgramOn(const std::string& folder, const std::string& program,
     if (child < 0) throw hostwin::MachineError(std::string("cannot start a process: ") + std::strerror(errno));
     if (child == 0) {
         ::setenv("HOSTWIN_MACHINE", machine.c_str(), 1);
-        ::execv(program.c_str(), argv.data());
+        ::execv(executable.c_str(), argv.data());
         std::fprintf(stderr, "hostwin: cannot run %s: %s\n", program.c_str(), std::strerror(errno));
         ::_exit(127);
     }

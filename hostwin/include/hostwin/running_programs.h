@@ -22,6 +22,10 @@ void NoteProcessEnded(pid_t pid);
 // is the command interpreter, and the program (creator) counts as a running program.
 void BecomeCommandInterpreter(pid_t creator);
 
+// The file this process runs, when it is not the host executable itself (a Windows program that
+// hostwin-pe runs): while the process lives, that file cannot be deleted, overwritten or moved.
+void SetRunningExecutable(const std::string& hostFile);
+
 // True when the host file is the executable of a running program.
 bool IsRunningExecutable(const std::string& hostFile);
 
