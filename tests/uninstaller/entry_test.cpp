@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "machine.h"  // the count of open registry handles
 #include "recording_cleaner.h"
+#include "registry_store.h"
 #include "scratch_machine.h"
 #include "unpellam_entry.h"
 
@@ -63,6 +65,7 @@ EntryRun RunEntry(const std::string& arguments, const std::string& registry, con
     std::string writable = arguments;
     RunUninstaller(cleaner, &writable[0]);
     ::unsetenv("HOSTWIN_ANSWERS");
+    EXPECT_EQ(0u, hostwin::Machine::Current().Registry().OpenHandleCount()) << "a key left open";
     return EntryRun{cleaner.calls, Shown(machine)};
 }
 

@@ -2,6 +2,7 @@
 // marks, the read-only and closed states, failed opens, and calls through the table.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -165,6 +166,27 @@ TEST(MappedFileOpen, FailedOpensCloseTheStreamANullNameLeavesItOpen) {
     EXPECT_EQ(2u, file.Write("ab", 2));
     file.Close();
     EXPECT_EQ("012ab56789", machine.Read("c/open.txt"));
+}
+
+// A mapping that fails (HOSTWIN_FAULT, in a process of its own, where the stream's mapping is
+// the first faultable host call) at the open or when a write grows the stream: the call fails,
+// the stream is closed and lets go of the file, and the file keeps its content.
+int RunWithFailedMapping(const char* fault, DWORD write) {
+    ::setenv("HOSTWIN_FAULT", fault, 1);
+    ScratchMachine machine{{"c/f.txt", "0123456789"}};
+    CMappedFile file;
+    const std::string data(write, 'w');
+    bool ok = write ? file.OpenAlways("C:\\f.txt") == 1 && file.Seek(10) == 0 && file.Write(data.data(), write) == 0
+                    : file.OpenAlways("C:\\f.txt") == 0;
+    ok = ok && !file.CurrentPointer() && file.Tell() == 0 && IsReleased("C:\\f.txt") &&
+         machine.Read("c/f.txt").compare(0, 10, "0123456789") == 0;
+    return ok ? 0 : 1;
+}
+
+TEST(MappedFileOpen, AFailedMappingClosesTheStreamAndLetsGoOfTheFile) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::exit(RunWithFailedMapping("1:EIO", 0)), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(std::exit(RunWithFailedMapping("2:ENOSPC", kStep)), ::testing::ExitedWithCode(0), "");
 }
 
 // Records the operations that other operations reach through the table.

@@ -46,7 +46,9 @@ TEST(RegistryRemoval, SubkeysNamedDeletesCaseSensitiveMatchesRestartingAfterEach
               "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1234&DEV_5678]\n"
               "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_7A3C&DEV_8803]\n"
               "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\ven_7a3c&dev_0003&subsys_1]\n"
-              "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_7A3C&DEV_9999]\n");
+              "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_7A3C&DEV_9999]\n"
+              "[HKEY_LOCAL_MACHINE\\Enum\\VAL\\A]\n\"v\"=\"hit\"\n[HKEY_LOCAL_MACHINE\\Enum\\VAL\\B]\n\"v\"=\"hit\"\n"
+              "[HKEY_LOCAL_MACHINE\\Enum\\VAL\\C]\n\"v\"=\"miss\"\n[HKEY_LOCAL_MACHINE\\Enum\\VAL\\D]\n\"v\"=\"hit\"\n");
     s.c.DeleteSubkeysNamed(HKEY_LOCAL_MACHINE, "Enum\\PCI", "VEN_7A3C");
     EXPECT_EQ((Lines{"--Removed key 'HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_7A3C&DEV_0003'",
                      "--Removed key 'HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_7A3C&DEV_8803'",
@@ -54,6 +56,12 @@ TEST(RegistryRemoval, SubkeysNamedDeletesCaseSensitiveMatchesRestartingAfterEach
               logged);
     EXPECT_TRUE(Exists("Enum\\PCI\\VEN_1234&DEV_5678"));
     EXPECT_TRUE(Exists("Enum\\PCI\\ven_7a3c&dev_0003&subsys_1"));
+
+    // Two matches side by side: after each deletion the walk starts again, so the second,
+    // which moved up to the first one's place, goes too.
+    EXPECT_EQ(3, s.c.DeleteSubkeysWithValue(HKEY_LOCAL_MACHINE, "Enum\\VAL", "v", "hit"));
+    EXPECT_TRUE(Exists("Enum\\VAL\\C"));
+    logged.resize(3);
 
     s.c.DeleteSubkeysNamed(HKEY_LOCAL_MACHINE, "Enum\\NOWHERE", "");
     EXPECT_EQ(0, s.c.DeleteSubkeysWithValue(HKEY_LOCAL_MACHINE, "Enum\\NOWHERE", "x", ""));
