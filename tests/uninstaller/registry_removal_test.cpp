@@ -2,6 +2,7 @@
 // log, the restart of their walks, entries that can't be deleted, and bounded buffers.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -214,6 +215,10 @@ TEST(RegistryRemoval, WalksEndWhenEntriesCannotGoOrTheKeyVanishes) {
     }
 }
 
+struct FullRootName : CDriverCleaner {
+    int GetRootKeyName(HKEY, char* buffer, int size) override { return std::memset(buffer, 'R', size), size; }
+};
+
 TEST(RegistryRemoval, KeyNamesAndLinesAreCutAndOpenRootsStayOpen) {
     const std::string level(120, 'L');
     const std::string path = "Deep\\" + level + "\\" + level + "\\" + level;
@@ -233,6 +238,13 @@ TEST(RegistryRemoval, KeyNamesAndLinesAreCutAndOpenRootsStayOpen) {
     char name[MAX_PATH];
     EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyA(open, 0, name, MAX_PATH));
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(open));
+}
+
+// A root name that fills the whole buffer, without a zero (as a bounded copy leaves it).
+TEST(RegistryRemoval, ARootNameThatFillsItsBufferIsCutByOne) {
+    Scene<FullRootName> full("[HKEY_LOCAL_MACHINE\\Y\\M2]\n");
+    full.c.DeleteSubkeysNamed(HKEY_LOCAL_MACHINE, "Y", "M");
+    EXPECT_EQ(Lines{"--Removed key '" + std::string(MAX_PATH - 1, 'R') + "\\M2'"}, logged);
 }
 
 }  // namespace
