@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# scripts/install-deps.sh against stand-ins of apt-get, apt-cache, dpkg and id (nothing is
-# installed): a failed index update is not fatal, a failed install is retried once and then
-# named in one line, another architecture's packages are pinned to the release, and Wine is
-# left out where the kernel runs no 32-bit programs.   install_deps.sh <source root>
+# scripts/install-deps.sh against stand-ins of apt-get, apt-cache, dpkg and id; nothing is
+# installed.   install_deps.sh <source root>
 set -euo pipefail
 stubs="$(mktemp -d)" && trap 'rm -rf "$stubs"' EXIT
 export CALLS="$stubs/calls" release="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"

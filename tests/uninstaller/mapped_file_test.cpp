@@ -168,9 +168,8 @@ TEST(MappedFileOpen, FailedOpensCloseTheStreamANullNameLeavesItOpen) {
     EXPECT_EQ("012ab56789", machine.Read("c/open.txt"));
 }
 
-// A mapping that fails (HOSTWIN_FAULT, in a process of its own, where the stream's mapping is
-// the first faultable host call) at the open or when a write grows the stream: the call fails,
-// the stream is closed and lets go of the file, and the file keeps its content.
+// A failed mapping (HOSTWIN_FAULT in a process of its own) at the open or at a growth: the call
+// fails, the stream is closed and lets go of the file, and the file keeps its content.
 int RunWithFailedMapping(const char* fault, DWORD write) {
     ::setenv("HOSTWIN_FAULT", fault, 1);
     ScratchMachine machine{{"c/f.txt", "0123456789"}};
