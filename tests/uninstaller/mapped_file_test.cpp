@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,9 @@ TEST(MappedFilePosition, SeekReadMarksAndTheClosedState) {
     file.SetSize(kStep + 1);
     EXPECT_EQ(2u, file.Size());
     EXPECT_TRUE(file.Flush(0, 1));
+    EXPECT_TRUE(file.Flush(2, 1));   // from the end itself,
+    EXPECT_FALSE(file.Flush(3, 1));  // not from past it
+    EXPECT_EQ(0u, file.Write("x", 0xFFFFF000u));  // an end that no mapping could cover
 
     file.Seek(0);
     file.Close();
@@ -159,6 +163,7 @@ TEST(MappedFileOpen, FailedOpensCloseTheStreamANullNameLeavesItOpen) {
     EXPECT_EQ(longest, file.FileName());
 
     ASSERT_EQ(1, file.OpenAlways("C:\\open.txt"));
+    EXPECT_STREQ("C:\\open.txt", file.FileName());  // a shorter name after a longer one
     file.Seek(3);
     for (auto open : {&CMappedFile::OpenAlways, &CMappedFile::OpenRead, &CMappedFile::Create})
         EXPECT_EQ(-1, (file.*open)(nullptr));
@@ -166,6 +171,11 @@ TEST(MappedFileOpen, FailedOpensCloseTheStreamANullNameLeavesItOpen) {
     EXPECT_EQ(2u, file.Write("ab", 2));
     file.Close();
     EXPECT_EQ("012ab56789", machine.Read("c/open.txt"));
+    // A file of 4 GiB or more is refused and keeps its length.
+    machine.Write("c/big.bin", "");
+    std::filesystem::resize_file(machine.Path("c/big.bin"), (1ull << 32) + 10);
+    EXPECT_EQ(0, file.OpenAlways("C:\\big.bin"));
+    EXPECT_EQ((1ull << 32) + 10, std::filesystem::file_size(machine.Path("c/big.bin")));
 }
 
 // A failed mapping (HOSTWIN_FAULT in a process of its own) at the open or at a growth: the call
