@@ -1,7 +1,9 @@
 // CMappedFile against real files of a machine folder: capacity steps, growth, positions and
 // marks, the read-only and closed states, failed opens, and calls through the table.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -65,6 +67,9 @@ TEST(MappedFileWrite, SizeCapacityAndFileFollowWhatWasWritten) {
             EXPECT_EQ(c.capacity, file.Capacity());
             EXPECT_EQ(c.at + c.count, file.Tell());
             EXPECT_EQ(expected + std::string(c.capacity - c.size, '\0'), View(file));
+            std::string back(c.count, '\0');
+            file.Seek(c.at);
+            EXPECT_EQ(c.count, file.Read(&back[0], c.count));  // grown or not, the stream stays open
         }
         EXPECT_EQ(expected, machine.Read("c/f.bin"));
         EXPECT_TRUE(IsReleased("C:\\f.bin"));
@@ -178,10 +183,13 @@ TEST(MappedFileOpen, FailedOpensCloseTheStreamANullNameLeavesItOpen) {
     EXPECT_EQ((1ull << 32) + 10, std::filesystem::file_size(machine.Path("c/big.bin")));
 }
 
-// A failed mapping (HOSTWIN_FAULT in a process of its own) at the open or at a growth: the call
-// fails, the stream is closed and lets go of the file, and the file keeps its content.
-int RunWithFailedMapping(const char* fault, DWORD write) {
+// A failed mapping (HOSTWIN_FAULT, or a file size limit, in a process of its own) at the open or
+// at a growth: the call fails, the stream is closed and lets go of the file, which keeps its content.
+int RunWithFailedMapping(const char* fault, DWORD write, rlim_t fileLimit = RLIM_INFINITY) {
     ::setenv("HOSTWIN_FAULT", fault, 1);
+    ::signal(SIGXFSZ, SIG_IGN);  // a file grown past the limit fails with EFBIG instead
+    const rlimit limit{fileLimit, fileLimit};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
     ScratchMachine machine{{"c/f.txt", "0123456789"}};
     CMappedFile file;
     const bool failed = write ? file.OpenAlways("C:\\f.txt") == 1 && file.Write(std::string(write, 'w').data(), write) == 0
@@ -194,6 +202,7 @@ TEST(MappedFileOpen, AFailedMappingClosesTheStreamAndLetsGoOfTheFile) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(std::exit(RunWithFailedMapping("1:EIO", 0)), ::testing::ExitedWithCode(0), "");
     EXPECT_EXIT(std::exit(RunWithFailedMapping("2:ENOSPC", kStep + 1)), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(std::exit(RunWithFailedMapping("", kStep + 1, kStep + kStep / 2)), ::testing::ExitedWithCode(0), "");
 }
 
 // Records the operations that other operations reach through the table.
