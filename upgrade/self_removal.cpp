@@ -73,15 +73,16 @@ bool SelfRemovalCanFinish(const char* modulePath, const char* currentDirectory) 
     return true;
 }
 
+namespace {
+
+// Whether the disk of the executable really takes writes. A probe file beside the executable is
+// created with one byte, opened again to see that the byte is there, and deleted. A
+// write-protected disk refuses one of these steps; a driver that reports success for writes that
+// change nothing is caught by the second look (no file, or an empty one) or by a probe that is
+// still there after its delete.
 bool DiskTakesWrites(const char* modulePath) {
-    // A probe file beside the executable is created with one byte, opened again to see that
-    // the byte is there, and deleted. A write-protected disk refuses one of these steps; a
-    // driver that reports success for writes that change nothing is caught by the second look
-    // (no file, or an empty one) or by a probe that is still there after its delete.
     char probe[MAX_PATH];
-    const int length = lstrlenA(modulePath);
-    if (length >= MAX_PATH) return false;
-    strcpy(probe, modulePath);
+    strcpy(probe, modulePath);  // under MAX_PATH characters, as RemoveSelf made sure
     char* name = strrchr(probe, '\\');
     name = name ? name + 1 : probe;
     const char probeName[] = "PELLAMWP.$$$";
@@ -102,6 +103,8 @@ bool DiskTakesWrites(const char* modulePath) {
     DeleteFileA(probe);
     return wrote && there && GetFileAttributesA(probe) == INVALID_FILE_ATTRIBUTES;
 }
+
+}  // namespace
 
 void RemoveSelf() {
     char modulePath[MAX_PATH];

@@ -17,10 +17,6 @@ bool FormatSelfRemovalBatch(const char* modulePath, char* buffer, int size);
 // which the command interpreter cannot use, and not from a CD.
 bool SelfRemovalCanFinish(const char* modulePath, const char* currentDirectory);
 
-// Whether the disk of the executable at modulePath really takes writes: a probe file beside it
-// is written, looked at again and deleted.
-bool DiskTakesWrites(const char* modulePath);
-
 // Writes the batch file and starts it, suspended at idle priority, resumed as the very last
 // thing; gives up silently when that cannot be done, leaving the program as it was.
 void RemoveSelf();
