@@ -171,6 +171,7 @@ TEST(RegistryRemoval, EmptinessCountsSubkeysNotValuesAndLogsNothing) {
     s.c.DeleteValueAt(HKEY_LOCAL_MACHINE, "Enum\\MISSING", "a");
     s.c.DeleteSubkey(HKEY_LOCAL_MACHINE, "Enum\\MISSING", "x");
     s.c.DeleteSubkey(HKEY_LOCAL_MACHINE, "Enum\\VALUES", "");  // no name: the key itself stays
+    s.c.DeleteSubkey(HKEY_LOCAL_MACHINE, "Enum\\VALUES", nullptr);
     EXPECT_TRUE(Exists("Enum\\VALUES"));
     EXPECT_FALSE(Exists("Enum\\VALUES", "a"));
     EXPECT_TRUE(logged.empty());
