@@ -24,7 +24,11 @@ for purpose in "${purposes[@]}"; do
     exit 2
   fi
   if [ "$purpose" = wine ] && ! bash "$here/host-runs-32bit.sh"; then
-    echo "install-deps: Wine left out: this host's kernel runs no 32-bit programs, so Wine could not start"
+    if [ "${PELLAM_RUNS_32BIT:-}" = no ]; then
+      echo "install-deps: Wine left out (PELLAM_RUNS_32BIT=no)"
+    else
+      echo "install-deps: Wine left out: this host's kernel runs no 32-bit programs, so Wine could not start"
+    fi
     continue
   fi
   while read -r package _; do
