@@ -7,7 +7,8 @@
 # removal, then do not restart).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-bash "$root/scripts/install-deps.sh"
+# Only what building the host programs needs: the demo runs no Wine and no test tools.
+bash "$root/scripts/install-deps.sh" build
 build="$root/build/host"
 if [ ! -x "$build/hostwin/tool/hostwin" ] || [ ! -x "$build/uninstaller/unpellam" ]; then
   cmake --preset host -S "$root" >/dev/null

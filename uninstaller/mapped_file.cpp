@@ -189,10 +189,8 @@ DWORD CMappedFile::Write(const void* source, DWORD count) {
     if (end > capacity && !CapacityFor(end, &needed)) return 0;
 
     if (end > size) size = end;
-    if (size > capacity) {
-        Grow(size);
-        if (!isOpen) return 0;
-    }
+    // A failed growth has closed the stream.
+    if (size > capacity && !Grow(size)) return 0;
     std::memmove(view + position, source, count);  // the source may lie in the view itself
     position += count;
     return count;

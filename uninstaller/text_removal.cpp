@@ -133,7 +133,8 @@ size_t CutEveryOccurrence(unsigned char* content, size_t size, const TextMatcher
 }  // namespace
 
 // An empty text would occur everywhere and remove nothing, so the file is not touched at all
-// (a missing file is not created either). The same holds for a null name or text.
+// (a missing file is not created either; with a text, a missing file is created empty, as
+// opening it for writing does). The same holds for a null name or text.
 void CDriverCleaner::RemoveTextFromFile(const char* fileName, const char* text) {
     if (!fileName || !text || !text[0]) return;
 

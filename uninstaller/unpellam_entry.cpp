@@ -74,9 +74,11 @@ void RunSelectedRemovals(CDriverCleaner& cleaner, const Keywords& k) {
 
 }  // namespace
 
-// Asks Windows to restart. On the 9x family, which has no security tokens, the token cannot
-// be opened and the request goes straight out; elsewhere the shutdown privilege is enabled
-// first. Nothing is reported either way.
+// Asks Windows to restart. On the 9x family, which has no security tokens, OpenThreadToken is
+// not implemented and the request goes straight out. On NT only a thread with a token of its
+// own (an impersonating one) has the shutdown privilege enabled and then requests the restart;
+// this program's thread has none, so OpenThreadToken fails with ERROR_NO_TOKEN (1008) and no
+// restart is requested. Nothing is reported either way.
 void RestartWindows() {
     HANDLE token = nullptr;
     if (OpenThreadToken(GetCurrentThread(), 0xF00FF, FALSE, &token)) {

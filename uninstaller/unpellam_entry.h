@@ -4,7 +4,7 @@
 
 class CDriverCleaner;
 
-// Asks Windows to restart (the shutdown privilege enabled first where the platform has one).
+// Asks Windows to restart; on NT only from a thread with a token of its own (see the .cpp).
 void RestartWindows();
 
 // One pass of the uninstaller on its cleaner: keywords of the (writable) argument text, the

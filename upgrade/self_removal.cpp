@@ -59,26 +59,68 @@ bool FormatSelfRemovalBatch(const char* modulePath, char* buffer, int size) {
     return true;
 }
 
-bool SelfRemovalCanFinish(const char* modulePath) {
-    // The command interpreter takes no network path (\\server\share\...) for the current
-    // directory or for its commands.
-    if (modulePath[0] == '\\' && modulePath[1] == '\\') return false;
+bool SelfRemovalCanFinish(const char* modulePath, const char* currentDirectory) {
+    // The batch is written to, and started in, the root of the current directory's drive; the
+    // command interpreter takes no network path (\\server\share\...) for its current
+    // directory. A program on a network path run from a local directory is fine: del and rmdir
+    // take its full path.
+    if (currentDirectory[0] == '\\' && currentDirectory[1] == '\\') return false;
     // A CD's files can never be deleted.
     if (modulePath[0] != '\0' && modulePath[1] == ':') {
         char root[4] = {modulePath[0], ':', '\\', '\0'};
         if (GetDriveTypeA(root) == DRIVE_CDROM) return false;
     }
-    return GetFileAttributesA(modulePath) != INVALID_FILE_ATTRIBUTES;
+    return true;
 }
+
+namespace {
+
+// Whether the disk of the executable really takes writes. A probe file beside the executable is
+// created with one byte, opened again to see that the byte is there, and deleted. A
+// write-protected disk refuses one of these steps; a driver that reports success for writes that
+// change nothing is caught by the second look (no file, or an empty one) or by a probe that is
+// still there after its delete.
+bool DiskTakesWrites(const char* modulePath) {
+    char probe[MAX_PATH];
+    strcpy(probe, modulePath);  // under MAX_PATH characters, as RemoveSelf made sure
+    char* name = strrchr(probe, '\\');
+    name = name ? name + 1 : probe;
+    const char probeName[] = "PELLAMWP.$$$";
+    if ((name - probe) + lstrlenA(probeName) >= MAX_PATH) return false;
+    strcpy(name, probeName);
+
+    HANDLE file = CreateFileA(probe, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool wrote = WriteFile(file, "W", 1, &written, NULL) && written == 1;
+    CloseHandle(file);
+    bool there = false;
+    file = CreateFileA(probe, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+        there = GetFileSize(file, NULL) == 1;
+        CloseHandle(file);
+    }
+    DeleteFileA(probe);
+    return wrote && there && GetFileAttributesA(probe) == INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
 
 void RemoveSelf() {
     char modulePath[MAX_PATH];
     const DWORD moduleLength = GetModuleFileNameA(NULL, modulePath, MAX_PATH);
     if (moduleLength == 0 || moduleLength >= MAX_PATH) return;
-    if (!SelfRemovalCanFinish(modulePath)) return;
+    char currentDirectory[MAX_PATH];
+    const DWORD currentLength = GetCurrentDirectoryA(MAX_PATH, currentDirectory);
+    if (currentLength == 0 || currentLength >= MAX_PATH) return;
+    if (!SelfRemovalCanFinish(modulePath, currentDirectory)) return;
     const DWORD attributes = GetFileAttributesA(modulePath);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
     char text[FormatLimit];
     if (!FormatSelfRemovalBatch(modulePath, text, sizeof text)) return;
+    // The batch's del could never remove an executable on a disk that takes no writes: it
+    // would repeat for ever.
+    if (!DiskTakesWrites(modulePath)) return;
 
     HANDLE batch = CreateFileA(SelfRemovalBatchPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
@@ -92,11 +134,12 @@ void RemoveSelf() {
         return;
     }
 
-    // Only now, with the batch in place, is the executable made deletable. Setting its
-    // attributes also fails on media that cannot be written (a write-protected disk), where
-    // the batch could never delete it: then nothing is started and the batch goes again.
+    // Only now, with the batch in place, is the executable made deletable, and only when it
+    // has a bit that del refuses or passes over: a running image may well refuse attribute
+    // changes, which must not stop a removal that needs none.
+    const bool blocked = (attributes & BlockingAttributes) != 0;
     const DWORD cleared = attributes & ~(BlockingAttributes | FILE_ATTRIBUTE_DIRECTORY);
-    if (!SetFileAttributesA(modulePath, cleared ? cleared : FILE_ATTRIBUTE_NORMAL)) {
+    if (blocked && !SetFileAttributesA(modulePath, cleared ? cleared : FILE_ATTRIBUTE_NORMAL)) {
         DeleteFileA(SelfRemovalBatchPath);
         return;
     }
@@ -113,7 +156,7 @@ void RemoveSelf() {
     if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE,
                         CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, NULL, "\\", &startup, &process)) {
         // The program stays: as it was, without a batch that nothing will run.
-        SetFileAttributesA(modulePath, attributes & ~FILE_ATTRIBUTE_DIRECTORY);
+        if (blocked) SetFileAttributesA(modulePath, attributes & ~FILE_ATTRIBUTE_DIRECTORY);
         DeleteFileA(SelfRemovalBatchPath);
         return;
     }

@@ -12,9 +12,10 @@ extern const char SelfRemovalBatchPath[];
 // it would not fit the buffer of size characters.
 bool FormatSelfRemovalBatch(const char* modulePath, char* buffer, int size);
 
-// Whether a batch could delete the executable at modulePath at all: not on a network path,
-// not on a CD, and only a file that exists.
-bool SelfRemovalCanFinish(const char* modulePath);
+// Whether a batch, written to and started in the root of currentDirectory's drive, could
+// delete the executable at modulePath: not from a network current directory (\\server\...),
+// which the command interpreter cannot use, and not from a CD.
+bool SelfRemovalCanFinish(const char* modulePath, const char* currentDirectory);
 
 // Writes the batch file and starts it, suspended at idle priority, resumed as the very last
 // thing; gives up silently when that cannot be done, leaving the program as it was.

@@ -103,6 +103,13 @@ uint32_t GetWindowsDirectory(Call& c) {
     return n;
 }
 
+uint32_t GetCurrentDirectory(Call& c) {
+    GuestBuffer buffer(c, c.Arg(1), c.Arg(0));
+    const DWORD n = GetCurrentDirectoryA(c.Arg(0), buffer.Get());
+    buffer.WriteBack();
+    return n;
+}
+
 uint32_t GetModuleFileName(Call& c) {
     // The program's own module is the one hostwin knows; any other handle it refuses.
     const uint32_t module = c.Arg(0);
@@ -192,6 +199,7 @@ void AddKernel32FileThunks(std::vector<Thunk>& t) {
     t.push_back({k, "CloseHandle", 1, CloseHandleThunk});
     t.push_back({k, "DeviceIoControl", 8, DeviceIoControlThunk});
     t.push_back({k, "GetWindowsDirectoryA", 2, GetWindowsDirectory});
+    t.push_back({k, "GetCurrentDirectoryA", 2, GetCurrentDirectory});
     t.push_back({k, "GetModuleFileNameA", 3, GetModuleFileName});
     t.push_back({k, "CreateFileMappingA", 6, CreateFileMapping});
     t.push_back({k, "MapViewOfFile", 5, MapViewOfFileThunk});

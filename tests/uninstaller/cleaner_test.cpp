@@ -60,6 +60,11 @@ TEST_F(LoggingCleaner, ASearchTextTooLongIsNotCutButSkipped) {
     cleaner.DeleteFilesMatching(longDirectory.c_str(), longPattern.c_str());
     EXPECT_TRUE(logLines.empty());
     EXPECT_TRUE(machine.Exists("c/WINDOWS/INF/BR10X.INF"));
+    // A found name that would make the path too long is logged as not removed, and stays.
+    directory = "C:\\WINDOWS\\INF\\" + std::string(200, 'd');
+    machine.Write("c/WINDOWS/INF/" + std::string(200, 'd') + "/" + std::string(60, 'n'), "");
+    cleaner.DeleteFilesMatching(directory.c_str(), "*");
+    EXPECT_EQ(std::vector<std::string>{"ERROR: Couldn't remove '" + directory + "\\" + std::string(60, 'n') + "'"}, logLines);
 }
 
 TEST_F(LoggingCleaner, LogLinesAreBoundedAndOnlyReachASetCallback) {

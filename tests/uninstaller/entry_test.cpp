@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "recording_cleaner.h"
+#include "hostwin.h"
 #include "scratch_machine.h"
 #include "unpellam_entry.h"
 
@@ -63,6 +64,7 @@ EntryRun RunEntry(const std::string& arguments, const std::string& registry, con
     std::string writable = arguments;
     RunUninstaller(cleaner, &writable[0]);
     ::unsetenv("HOSTWIN_ANSWERS");
+    EXPECT_EQ(0u, hostwin::OpenRegistryKeyCount()) << "a key left open";
     return EntryRun{cleaner.calls, Shown(machine)};
 }
 

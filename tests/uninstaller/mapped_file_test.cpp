@@ -1,7 +1,11 @@
 // CMappedFile against real files of a machine folder: capacity steps, growth, positions and
 // marks, the read-only and closed states, failed opens, and calls through the table.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -63,6 +67,9 @@ TEST(MappedFileWrite, SizeCapacityAndFileFollowWhatWasWritten) {
             EXPECT_EQ(c.capacity, file.Capacity());
             EXPECT_EQ(c.at + c.count, file.Tell());
             EXPECT_EQ(expected + std::string(c.capacity - c.size, '\0'), View(file));
+            std::string back(c.count, '\0');
+            file.Seek(c.at);
+            EXPECT_EQ(c.count, file.Read(&back[0], c.count));  // grown or not, the stream stays open
         }
         EXPECT_EQ(expected, machine.Read("c/f.bin"));
         EXPECT_TRUE(IsReleased("C:\\f.bin"));
@@ -110,6 +117,9 @@ TEST(MappedFilePosition, SeekReadMarksAndTheClosedState) {
     file.SetSize(kStep + 1);
     EXPECT_EQ(2u, file.Size());
     EXPECT_TRUE(file.Flush(0, 1));
+    EXPECT_TRUE(file.Flush(2, 1));   // from the end itself,
+    EXPECT_FALSE(file.Flush(3, 1));  // not from past it
+    EXPECT_EQ(0u, file.Write("x", 0xFFFFF000u));  // an end that no mapping could cover
 
     file.Seek(0);
     file.Close();
@@ -158,6 +168,7 @@ TEST(MappedFileOpen, FailedOpensCloseTheStreamANullNameLeavesItOpen) {
     EXPECT_EQ(longest, file.FileName());
 
     ASSERT_EQ(1, file.OpenAlways("C:\\open.txt"));
+    EXPECT_STREQ("C:\\open.txt", file.FileName());  // a shorter name after a longer one
     file.Seek(3);
     for (auto open : {&CMappedFile::OpenAlways, &CMappedFile::OpenRead, &CMappedFile::Create})
         EXPECT_EQ(-1, (file.*open)(nullptr));
@@ -165,6 +176,33 @@ TEST(MappedFileOpen, FailedOpensCloseTheStreamANullNameLeavesItOpen) {
     EXPECT_EQ(2u, file.Write("ab", 2));
     file.Close();
     EXPECT_EQ("012ab56789", machine.Read("c/open.txt"));
+    // A file of 4 GiB or more is refused and keeps its length.
+    machine.Write("c/big.bin", "");
+    std::filesystem::resize_file(machine.Path("c/big.bin"), (1ull << 32) + 10);
+    EXPECT_EQ(0, file.OpenAlways("C:\\big.bin"));
+    EXPECT_EQ((1ull << 32) + 10, std::filesystem::file_size(machine.Path("c/big.bin")));
+}
+
+// A failed mapping (HOSTWIN_FAULT, or a file size limit, in a process of its own) at the open or
+// at a growth: the call fails, the stream is closed and lets go of the file, which keeps its content.
+int RunWithFailedMapping(const char* fault, DWORD write, rlim_t fileLimit = RLIM_INFINITY) {
+    ::setenv("HOSTWIN_FAULT", fault, 1);
+    ::signal(SIGXFSZ, SIG_IGN);  // a file grown past the limit fails with EFBIG instead
+    const rlimit limit{fileLimit, fileLimit};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ScratchMachine machine{{"c/f.txt", "0123456789"}};
+    CMappedFile file;
+    const bool failed = write ? file.OpenAlways("C:\\f.txt") == 1 && file.Write(std::string(write, 'w').data(), write) == 0
+                              : file.OpenAlways("C:\\f.txt") == 0;
+    return failed && !file.CurrentPointer() && file.Tell() == 0 && IsReleased("C:\\f.txt") &&
+                   machine.Read("c/f.txt").compare(0, 10, "0123456789") == 0 ? 0 : 1;
+}
+
+TEST(MappedFileOpen, AFailedMappingClosesTheStreamAndLetsGoOfTheFile) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::exit(RunWithFailedMapping("1:EIO", 0)), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(std::exit(RunWithFailedMapping("2:ENOSPC", kStep + 1)), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(std::exit(RunWithFailedMapping("", kStep + 1, kStep + kStep / 2)), ::testing::ExitedWithCode(0), "");
 }
 
 // Records the operations that other operations reach through the table.

@@ -2,6 +2,7 @@
 // log, the restart of their walks, entries that can't be deleted, and bounded buffers.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -45,7 +46,9 @@ TEST(RegistryRemoval, SubkeysNamedDeletesCaseSensitiveMatchesRestartingAfterEach
               "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1234&DEV_5678]\n"
               "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_7A3C&DEV_8803]\n"
               "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\ven_7a3c&dev_0003&subsys_1]\n"
-              "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_7A3C&DEV_9999]\n");
+              "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_7A3C&DEV_9999]\n"
+              "[HKEY_LOCAL_MACHINE\\Enum\\VAL\\A]\n\"v\"=\"hit\"\n[HKEY_LOCAL_MACHINE\\Enum\\VAL\\B]\n\"v\"=\"hit\"\n"
+              "[HKEY_LOCAL_MACHINE\\Enum\\VAL\\C]\n\"v\"=\"miss\"\n[HKEY_LOCAL_MACHINE\\Enum\\VAL\\D]\n\"v\"=\"hit\"\n");
     s.c.DeleteSubkeysNamed(HKEY_LOCAL_MACHINE, "Enum\\PCI", "VEN_7A3C");
     EXPECT_EQ((Lines{"--Removed key 'HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_7A3C&DEV_0003'",
                      "--Removed key 'HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_7A3C&DEV_8803'",
@@ -53,6 +56,12 @@ TEST(RegistryRemoval, SubkeysNamedDeletesCaseSensitiveMatchesRestartingAfterEach
               logged);
     EXPECT_TRUE(Exists("Enum\\PCI\\VEN_1234&DEV_5678"));
     EXPECT_TRUE(Exists("Enum\\PCI\\ven_7a3c&dev_0003&subsys_1"));
+
+    // Two matches side by side: after each deletion the walk starts again, so the second,
+    // which moved up to the first one's place, goes too.
+    EXPECT_EQ(3, s.c.DeleteSubkeysWithValue(HKEY_LOCAL_MACHINE, "Enum\\VAL", "v", "hit"));
+    EXPECT_TRUE(Exists("Enum\\VAL\\C"));
+    logged.resize(3);
 
     s.c.DeleteSubkeysNamed(HKEY_LOCAL_MACHINE, "Enum\\NOWHERE", "");
     EXPECT_EQ(0, s.c.DeleteSubkeysWithValue(HKEY_LOCAL_MACHINE, "Enum\\NOWHERE", "x", ""));
@@ -161,6 +170,7 @@ TEST(RegistryRemoval, EmptinessCountsSubkeysNotValuesAndLogsNothing) {
     s.c.DeleteValueAt(HKEY_LOCAL_MACHINE, "Enum\\MISSING", "a");
     s.c.DeleteSubkey(HKEY_LOCAL_MACHINE, "Enum\\MISSING", "x");
     s.c.DeleteSubkey(HKEY_LOCAL_MACHINE, "Enum\\VALUES", "");  // no name: the key itself stays
+    s.c.DeleteSubkey(HKEY_LOCAL_MACHINE, "Enum\\VALUES", nullptr);
     EXPECT_TRUE(Exists("Enum\\VALUES"));
     EXPECT_FALSE(Exists("Enum\\VALUES", "a"));
     EXPECT_TRUE(logged.empty());
@@ -205,6 +215,10 @@ TEST(RegistryRemoval, WalksEndWhenEntriesCannotGoOrTheKeyVanishes) {
     }
 }
 
+struct FullRootName : CDriverCleaner {
+    int GetRootKeyName(HKEY, char* buffer, int size) override { return std::memset(buffer, 'R', size), size; }
+};
+
 TEST(RegistryRemoval, KeyNamesAndLinesAreCutAndOpenRootsStayOpen) {
     const std::string level(120, 'L');
     const std::string path = "Deep\\" + level + "\\" + level + "\\" + level;
@@ -224,6 +238,13 @@ TEST(RegistryRemoval, KeyNamesAndLinesAreCutAndOpenRootsStayOpen) {
     char name[MAX_PATH];
     EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyA(open, 0, name, MAX_PATH));
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(open));
+}
+
+// A root name that fills the whole buffer, without a zero (as a bounded copy leaves it).
+TEST(RegistryRemoval, ARootNameThatFillsItsBufferIsCutByOne) {
+    Scene<FullRootName> full("[HKEY_LOCAL_MACHINE\\Y\\M2]\n");
+    full.c.DeleteSubkeysNamed(HKEY_LOCAL_MACHINE, "Y", "M");
+    EXPECT_EQ(Lines{"--Removed key '" + std::string(MAX_PATH - 1, 'R') + "\\M2'"}, logged);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // zero byte), on written-out cases and on many random and nested inputs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -121,6 +122,22 @@ TEST_F(TextRemoval, TheLineManyThousandsOfTimesAndTheFileIsReleasedAfterwards) {
     ASSERT_NE(INVALID_HANDLE_VALUE, h);
     EXPECT_EQ(expected.size(), GetFileSize(h, nullptr));
     CloseHandle(h);
+}
+
+// Another program's mapping keeps the file at its length (Windows refuses to cut a mapped
+// file): the bytes freed by the cut then read as zero, never as a second copy of the old end.
+TEST_F(TextRemoval, AFileThatCannotBeCutEndsInZeroBytes) {
+    const std::string kept = "[386Enh]\r\ndevice=vdmad.vxd\r\n";
+    machine.Write("c/WINDOWS/SYSTEM.INI", "[386Enh]\r\n" + std::string(kLine) + "device=vdmad.vxd\r\n");
+    HANDLE other = CreateFileA("C:\\WINDOWS\\SYSTEM.INI", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE mapping = CreateFileMappingA(other, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    ASSERT_NE(nullptr, MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+    cleaner.RemoveTextFromFile("C:\\WINDOWS\\SYSTEM.INI", kLine);
+    const std::string after = machine.Read("c/WINDOWS/SYSTEM.INI");
+    EXPECT_EQ(kept + std::string(std::max(after.size(), kept.size() + 1) - kept.size(), '\0'), after);
+    CloseHandle(mapping);
+    CloseHandle(other);
 }
 
 // A file that can't be written stays as it is; a missing one is left empty; an empty text or

@@ -29,6 +29,8 @@ TEST_F(SelfRemovalTest, TheBatchTextIsExactAndStaysInItsBuffer) {
         text);
     // Around the limits: the text and its zero must fit both the buffer and the 1024
     // characters that wsprintfA writes at most. A % reaches the batch doubled.
+    for (int length : {MAX_PATH - 1, MAX_PATH, MAX_PATH + 40})  // MAX_PATH or more: refused
+        EXPECT_EQ(length < MAX_PATH, FormatSelfRemovalBatch(("C:\\" + std::string(length - 11, 'P') + "\\UPG.EXE").c_str(), text, sizeof text));
     for (int percents = 145; percents <= 155; ++percents)
         for (const char* plain : {"", "D"})
             for (int nameLength = 10; nameLength <= 30; ++nameLength) {
@@ -125,8 +127,21 @@ TEST_F(SelfRemovalTest, NothingStartsWhereTheBatchCouldNeverFinishOrNotBeWritten
         EXPECT_TRUE(machine.Exists(std::string(c.program) + "/UPGRADE.EXE"));
         EXPECT_EQ(before, GetFileAttributesA(program.c_str()));
     }
-    // A program on a network path: the command interpreter could not run the batch there.
-    EXPECT_FALSE(SelfRemovalCanFinish("\\\\server\\share\\PELLAM\\UPGRADE.EXE"));
+}
+
+// The batch runs in the root of the current directory's drive: a network current directory
+// rules it out, a network program run from a local directory does not; a CD's program never.
+TEST_F(SelfRemovalTest, WhereTheBatchCouldRunIsJudgedByItsCurrentDirectory) {
+    ScratchMachine machine{{"machine.ini", "[drives]\nc=fixed\nd=cdrom\ne=remote\n"}};
+    const struct { const char* program; const char* current; bool canFinish; } cases[] = {
+        {"\\\\server\\share\\PELLAM\\UPGRADE.EXE", "C:\\TEMP", true},
+        {"C:\\TEMP\\PELLAM\\UPGRADE.EXE", "\\\\server\\share\\TEMP", false},
+        {"C:\\TEMP\\PELLAM\\UPGRADE.EXE", "C:\\TEMP\\PELLAM", true},
+        {"E:\\PELLAM\\UPGRADE.EXE", "E:\\PELLAM", true},
+        {"D:\\PELLAM\\UPGRADE.EXE", "C:\\", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.canFinish, SelfRemovalCanFinish(c.program, c.current)) << c.program << " from " << c.current;
 }
 
 }  // namespace

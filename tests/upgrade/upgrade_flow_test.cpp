@@ -152,6 +152,8 @@ TEST_F(FlowTest, CleanupRunsTheStepsInOrderAndStartsTheSelfRemovalAfterTheMessag
         "device-control br10setp.vxd 0x10003 0x0 false 31",
         "device-close br10setp.vxd true",
         "msgbox Pellam Upgrade You will need to re-boot to continue.. 48 ok",
+        "file-create C:\\TEMP\\PKG\\PELLAMWP.$$$ true",  // the probe that the disk takes writes
+        "file-write C:\\TEMP\\PKG\\PELLAMWP.$$$ true",
         "file-create C:" + batch + " true",
         "file-write C:" + batch + " true",
         "process-create " + batch + " C:" + batch + " C:\\ 0x44 true 0 batch true",

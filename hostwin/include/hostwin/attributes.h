@@ -6,7 +6,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -29,6 +31,17 @@ using AttributeEntries = std::vector<std::pair<std::string, DWORD>>;
 // else and for a path listed twice (naming both lines). A path may hold blanks and ';', so
 // nothing after it counts as a comment.
 AttributeEntries ParseAttributes(const std::string& text, const std::string& fileLabel);
+
+// Positions in an AttributeEntries by a hash of the path with letter case and the kind of slash
+// set aside: finding a path takes the same time however many lines the file has.
+using AttributeIndex = std::unordered_multimap<uint64_t, size_t>;
+// The same parse, giving the index of the entries too.
+void ParseAttributes(const std::string& text, const std::string& fileLabel, AttributeEntries& entries,
+                     AttributeIndex& index);
+// The index entry of the path's line, or index.end().
+AttributeIndex::const_iterator FindAttributeEntry(const AttributeIndex& index,
+                                                  const AttributeEntries& entries,
+                                                  const std::string& windowsPath);
 // The file's text for the entries: "%08X<tab>path" lines.
 std::string FormatAttributes(const AttributeEntries& entries);
 
@@ -49,8 +62,14 @@ public:
 
 private:
     void ReloadIfChanged();
+    void Compact();
+    void Erase(AttributeIndex::const_iterator at);
     std::string file_;
+    // File order. An erased line keeps its place, with an empty path, until more than half the
+    // places are such gaps; then the entries close up and are indexed again.
     AttributeEntries entries_;
+    AttributeIndex index_;
+    size_t erased_ = 0;
     long long loadedStamp_ = -1;
     bool dirty_ = false;
 };
