@@ -17,11 +17,14 @@
 #include <map>
 #include <regex>
 
+#include "hostwin/folder_walk.h"
 #include "import_error.h"
 
 extern char** environ;
 
 namespace hostwin_import {
+
+using hostwin::OpenDirectoryBelow;
 
 namespace {
 
@@ -62,25 +65,6 @@ std::string MtoolsPath(const std::string& path) {
 }
 
 // ---- A host folder ---------------------------------------------------------------------------
-
-// Opens the directory relative ("" for the root) below rootFd, one name at a time and never
-// through a link, so a folder of the source swapped for a link cannot lead the import outside.
-int OpenDirectoryBelow(int rootFd, const std::string& relative) {
-    int fd = ::openat(rootFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    size_t pos = 0;
-    while (fd >= 0 && pos < relative.size()) {
-        size_t end = relative.find('/', pos);
-        if (end == std::string::npos) end = relative.size();
-        const std::string part = relative.substr(pos, end - pos);
-        pos = end + 1;
-        const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        const int error = errno;
-        ::close(fd);
-        fd = next;
-        errno = error;
-    }
-    return fd;
-}
 
 // Deeper than any path of MAX_PATH characters can reach.
 constexpr int kFolderDepthLimit = 128;

@@ -47,7 +47,7 @@ uint32_t Wsprintf(Call& c) {
         while (end < format.size() && (format[end] == 'l' || format[end] == 'h')) isLong |= format[end++] == 'l';
         if (end >= format.size()) break;
         const char type = format[end];
-        std::string spec = format.substr(i, end + 1 - i);
+        std::string conversion = format.substr(i, end + 1 - i);
         i = end + 1;
         if (type == '%') {
             result += '%';
@@ -58,17 +58,17 @@ uint32_t Wsprintf(Call& c) {
             std::string text;
             const bool present = value != 0;
             if (present) text = c.p.memory.ReadString(value);
-            wsprintfA(piece, spec.c_str(), present ? text.c_str() : "(null)");
+            wsprintfA(piece, conversion.c_str(), present ? text.c_str() : "(null)");
         } else if (type == 'c' || (!isLong && std::strchr("di", type))) {
-            wsprintfA(piece, spec.c_str(), static_cast<int>(value));
+            wsprintfA(piece, conversion.c_str(), static_cast<int>(value));
         } else if (!isLong && std::strchr("uxX", type)) {
-            wsprintfA(piece, spec.c_str(), static_cast<unsigned>(value));
+            wsprintfA(piece, conversion.c_str(), static_cast<unsigned>(value));
         } else if (std::strchr("di", type)) {
-            wsprintfA(piece, spec.c_str(), static_cast<long>(static_cast<int32_t>(value)));
+            wsprintfA(piece, conversion.c_str(), static_cast<long>(static_cast<int32_t>(value)));
         } else if (std::strchr("uxX", type)) {
-            wsprintfA(piece, spec.c_str(), static_cast<unsigned long>(value));
+            wsprintfA(piece, conversion.c_str(), static_cast<unsigned long>(value));
         } else {
-            std::snprintf(piece, sizeof piece, "%s", spec.c_str() + 1);  // no conversion: as text
+            std::snprintf(piece, sizeof piece, "%s", conversion.c_str() + 1);  // no conversion: as text
         }
         result += piece;
     }

@@ -9,8 +9,11 @@
 #include <vector>
 
 #include "hostwin.h"
+#include "hostwin/folder_walk.h"
 
 namespace hostwin_tool {
+
+using hostwin::OpenDirectoryBelow;
 
 namespace {
 
@@ -41,27 +44,6 @@ std::string KindText(mode_t mode) {
     return "not a regular file";
 }
 
-// Opens the directory relative below rootFd, no link followed on the way.
-int OpenDirectoryBelow(int rootFd, const std::string& relative) {
-    // A new open of the directory, not a dup: a dup would share the read position of its list.
-    int fd = ::openat(rootFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    size_t pos = 0;
-    while (fd >= 0 && pos < relative.size()) {
-        size_t end = relative.find('/', pos);
-        if (end == std::string::npos) end = relative.size();
-        const std::string part = relative.substr(pos, end - pos);
-        pos = end + 1;
-        if (part.empty() || part == ".") continue;
-        const int next = part == ".." ? (errno = EACCES, -1)
-                                      : ::openat(fd, part.c_str(),
-                                                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        const int error = errno;
-        ::close(fd);
-        fd = next;
-        errno = error;
-    }
-    return fd;
-}
 
 }  // namespace
 

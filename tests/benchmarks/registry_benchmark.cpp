@@ -150,12 +150,12 @@ void BM_RegistrySave(benchmark::State& state) {
 // The whole uninstaller on a fresh copy of the machine: start, load, removal, save, exit. Its
 // peak memory and processor time come from /usr/bin/time where that is installed: a child
 // started straight from this process would count this process's own peak as well.
-void BM_UnpellamAllNowSilent(benchmark::State& state) {
+void RunUnpellamAllNowSilent(benchmark::State& state, std::vector<std::string> argv) {
     const std::string& file = Space().Registry(static_cast<size_t>(state.range(0)));
     const std::string machine = Space().Root() + "/machine";
     const std::string usage = Space().Root() + "/usage.txt";
     const bool timed = ::access("/usr/bin/time", X_OK) == 0;
-    std::vector<std::string> argv = {PELLAM_UNPELLAM, "all", "now", "silent"};
+    argv.insert(argv.end(), {"all", "now", "silent"});
     if (timed) argv.insert(argv.begin(), {"/usr/bin/time", "-f", "%M %U %S", "-o", usage});
     double peakKb = 0, cpuTotal = 0;
     for (auto _ : state) {
@@ -182,6 +182,17 @@ void BM_UnpellamAllNowSilent(benchmark::State& state) {
         state.counters["peak_per_file"] = peakKb * 1e3 / static_cast<double>(FileSize(file));
     }
 }
+
+void BM_UnpellamAllNowSilent(benchmark::State& state) {
+    RunUnpellamAllNowSilent(state, {PELLAM_UNPELLAM});
+}
+
+#ifdef PELLAM_HOSTWIN_PE
+// The same run of the Windows build's unpellam.exe in hostwin-pe, beside the host build's.
+void BM_UnpellamExeAllNowSilent(benchmark::State& state) {
+    RunUnpellamAllNowSilent(state, {PELLAM_HOSTWIN_PE, PELLAM_UNPELLAM_EXE});
+}
+#endif
 
 // ---- Wine's regedit, the peer figure ----
 
@@ -256,6 +267,9 @@ BENCHMARK(BM_RegistryFileCopy)->Apply(Sizes);
 BENCHMARK(BM_RegistryLoad)->Apply(Sizes);
 BENCHMARK(BM_RegistrySave)->Apply(Sizes);
 BENCHMARK(BM_UnpellamAllNowSilent)->Apply(Sizes);
+#ifdef PELLAM_HOSTWIN_PE
+BENCHMARK(BM_UnpellamExeAllNowSilent)->Apply(Sizes);
+#endif
 
 // Registered only where Wine is installed. One import a size; 10^6 keys take Wine many
 // minutes, so that size runs only with PELLAM_WINE_MILLION=1.

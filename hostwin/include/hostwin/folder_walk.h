@@ -88,6 +88,12 @@ bool ReadFileInMachine(const std::string& hostPath, std::string& contents);
 int CreateTemporaryInMachine(const std::string& hostDirectory, const std::string& prefix,
                              std::string& temporaryPath);
 
+// Opens the directory relative ("" for rootFd itself; names separated by '/') below rootFd, one
+// name at a time and never through a link or "..", so a folder swapped for a link cannot lead
+// a walk outside. A new descriptor, not a dup: a dup would share the read position of its list.
+// -1 with errno set when a name is missing, a link or not a directory.
+int OpenDirectoryBelow(int rootFd, const std::string& relative);
+
 }  // namespace hostwin
 
 #endif
