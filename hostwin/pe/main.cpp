@@ -1,6 +1,7 @@
 // hostwin-pe: runs a PE32 i386 program (the Windows build's unpellam.exe or upgrade.exe) on the
 // machine folder that HOSTWIN_MACHINE names, as hostwin runs the host build of a program.
-//   hostwin-pe [--cpu 486|pentium|pentiumpro] [--budget BLOCKS] [--stats] FILE [ARGS...]
+//   hostwin-pe [--cpu 486|pentium|pentiumpro] [--time-budget SECONDS] [--budget BLOCKS] [--stats]
+//              FILE [ARGS...]
 // FILE is a host path or a Windows path on the machine. The exit code is the program's; a file
 // that cannot start gives its Win32 error (193 not a program, 127 a missing import, 2 no file),
 // and a program ended by a fault the low byte of the exception code.
@@ -39,7 +40,7 @@ std::string ProgramName(const std::string& file) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: hostwin-pe [--cpu 486|pentium|pentiumpro] [--budget BLOCKS] "
+                 "usage: hostwin-pe [--cpu 486|pentium|pentiumpro] [--time-budget SECONDS] [--budget BLOCKS] "
                  "[--stats] [--count-instructions] [--inexact-faults] FILE [ARGS...]\n");
     return 2;
 }
@@ -57,12 +58,15 @@ int main(int argc, char** argv) {
         if (flag == "--stats") stats = true;
         else if (flag == "--cpu" && i + 1 < argc && ParseCpu(argv[i + 1], options.cpu)) ++i;
         else if (flag == "--budget" && i + 1 < argc) options.blockBudget = std::strtoull(argv[++i], nullptr, 10);
+        else if (flag == "--time-budget" && i + 1 < argc)
+            options.timeBudgetSeconds = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
         else if (flag == "--count-instructions") options.countInstructions = stats = true;
         else if (flag == "--inexact-faults") options.exactFaultAddresses = false;
         else if (flag == "--") { ++i; break; }
         else return Usage();
     }
     if (i >= argc) return Usage();
+    options.countBlocks = stats;
     const std::string word = argv[i];
     for (int a = i + 1; a < argc; ++a) options.arguments += (a > i + 1 ? " " : "") + std::string(argv[a]);
     const std::string program = ProgramName(word);

@@ -3,6 +3,7 @@
 // import traps, faults and the budget.
 #include "pe_process.h"
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -69,7 +70,7 @@ RunResult Refused(uint32_t error, const std::string& reason) {
 // Blocks run, against the budget.
 void OnBlock(uc_engine*, uint64_t, uint32_t, void* data) {
     Process& p = *static_cast<Process*>(data);
-    if (++p.result.blocks > p.options.blockBudget)
+    if (++p.result.blocks > p.options.blockBudget && p.options.blockBudget != 0)
         p.End(Outcome::BudgetSpent, 124,
               "budget of " + std::to_string(p.options.blockBudget) + " blocks spent");
 }
@@ -246,7 +247,8 @@ RunResult Run(uc_engine* uc, const RunOptions& options, std::vector<uint8_t>& fi
     }
 
     uc_hook hook;
-    uc_hook_add(uc, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(OnBlock), &p, 1, 0);
+    if (options.blockBudget != 0 || options.countBlocks)
+        uc_hook_add(uc, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(OnBlock), &p, 1, 0);
     InstallCpuModel(p);
     if (options.countInstructions)
         uc_hook_add(uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(CountInstruction), &p, 1, 0);
@@ -261,12 +263,24 @@ RunResult Run(uc_engine* uc, const RunOptions& options, std::vector<uint8_t>& fi
                 &p, 1, 0);
     uint32_t eip = p.image.base + p.image.entry;
     if (options.onStart) options.onStart();
+    // The time budget: Unicorn stops the run when the time left is spent.
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::seconds(options.timeBudgetSeconds);
     while (!p.ended) {
         p.memoryFault = false;
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+            deadline - std::chrono::steady_clock::now());
         // "until" is the last address of the 4 GiB, which no program reaches: with 0 there, a
         // call through a null pointer would end the run instead of faulting.
-        const uc_err error = uc_emu_start(uc, eip, 0xFFFFFFFFu, 0, 0);
+        const uc_err error = uc_emu_start(uc, eip, 0xFFFFFFFFu,
+                                          left.count() > 1 ? static_cast<uint64_t>(left.count()) : 1, 0);
         if (p.ended) break;
+        size_t timedOut = 0;
+        if (uc_query(uc, UC_QUERY_TIMEOUT, &timedOut) == UC_ERR_OK && timedOut) {
+            p.End(Outcome::BudgetSpent, 124,
+                  "time budget of " + std::to_string(options.timeBudgetSeconds) + " s spent");
+            break;
+        }
         eip = p.Reg(UC_X86_REG_EIP);
         if (p.memoryFault) {
             RaiseInGuest(p, p.lastMemoryFault, eip);

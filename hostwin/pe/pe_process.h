@@ -28,9 +28,12 @@ struct RunOptions {
     std::string file;       // host path of the .exe
     std::string arguments;  // the command-line tail as the caller gave it
     CpuModel cpu = CpuModel::i486;
-    // A run that executes more translated blocks than this (a guest that loops forever) is
-    // ended; blocks, not instructions, since counting them costs far less.
-    uint64_t blockBudget = 1000000000ull;
+    // A run longer than this many seconds of emulation (a guest that loops forever) is ended.
+    // Time, not a count: counting every block costs a third of a run.
+    uint32_t timeBudgetSeconds = 1800;
+    // With a count (--budget), a run that executes more translated blocks than this is ended.
+    uint64_t blockBudget = 0;
+    bool countBlocks = false;  // count the blocks for the figures
     bool countInstructions = false;  // exact instruction count for the figures (slow)
     bool exactFaultAddresses = true;  // exact EIP of memory faults (costs memory speed)
     std::function<void()> onStart;  // called once the program is loaded, before it runs
