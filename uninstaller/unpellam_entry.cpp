@@ -7,6 +7,7 @@
 #include <new>
 
 #include "common/bounded_text.h"
+#include "common/win32_handles.h"
 #include "driver_cleaner.h"
 #include "unpellam_entry.h"
 #include "value_text.h"
@@ -80,14 +81,14 @@ void RunSelectedRemovals(CDriverCleaner& cleaner, const Keywords& k) {
 // this program's thread has none, so OpenThreadToken fails with ERROR_NO_TOKEN (1008) and no
 // restart is requested. Nothing is reported either way.
 void RestartWindows() {
-    HANDLE token = nullptr;
-    if (OpenThreadToken(GetCurrentThread(), 0xF00FF, FALSE, &token)) {
+    common::KernelHandle token;
+    if (OpenThreadToken(GetCurrentThread(), 0xF00FF, FALSE, token.Receive())) {
         TOKEN_PRIVILEGES privileges;
         LookupPrivilegeValueA(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid);
         privileges.PrivilegeCount = 1;
         privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-        AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-        CloseHandle(token);
+        AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr);
+        token.Reset();  // closed before the restart is requested
     } else if (GetLastError() == ERROR_CALL_NOT_IMPLEMENTED) {
         SetLastError(0);
     }
@@ -98,8 +99,11 @@ void RunUninstaller(CDriverCleaner& cleaner, char* arguments) {
     LowerCaseInPlace(arguments);
     const Keywords k = FindKeywords(arguments);
 
-    HKEY key = nullptr;
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kUninstallKeyPath, &key) != ERROR_SUCCESS) key = nullptr;
+    // Closed at fixed points: before the removals once the user confirmed, else before the
+    // closing boxes.
+    common::RegistryKey key;
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kUninstallKeyPath, key.Receive()) != ERROR_SUCCESS)
+        key.Release();
 
     char warningText[kWarningBufferSize] = {};
     char warningTitle[kWarningBufferSize] = {};
@@ -107,11 +111,12 @@ void RunUninstaller(CDriverCleaner& cleaner, char* arguments) {
     DWORD titleSize = kWarningBufferSize;
     bool readFailed = false;
 
-    const bool textRead = ReadWarningText(key, "WarningString", warningText, textSize);
+    const bool textRead = ReadWarningText(key.Get(), "WarningString", warningText, textSize);
     if (!textRead && !k.now) {
         readFailed = true;
     } else {
-        const bool titleRead = ReadWarningText(key, "WarningTitle", warningTitle, titleSize);
+        const bool titleRead =
+            ReadWarningText(key.Get(), "WarningTitle", warningTitle, titleSize);
         if (!titleRead && !k.now) readFailed = true;
     }
 
@@ -120,8 +125,7 @@ void RunUninstaller(CDriverCleaner& cleaner, char* arguments) {
             RunSelectedRemovals(cleaner, k);
         } else if (!k.silent) {
             if (MessageBoxA(nullptr, warningText, warningTitle, MB_OKCANCEL) == IDOK) {
-                if (key) RegCloseKey(key);
-                key = nullptr;
+                key.Reset();
                 RunSelectedRemovals(cleaner, k);
                 if (MessageBoxA(nullptr,
                                 "It is required that you restart Windows\nDo you wish to do so now?",
@@ -132,7 +136,7 @@ void RunUninstaller(CDriverCleaner& cleaner, char* arguments) {
         }
     }
 
-    if (key) RegCloseKey(key);
+    key.Reset();
     if (k.now && !k.silent)
         MessageBoxA(nullptr, "Uninstalled correctly.\n\nPlease restart Windows.", "UnPellam.EXE",
                     MB_OK);
