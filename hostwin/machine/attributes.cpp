@@ -198,10 +198,7 @@ void AttributeStore::Save() {
     if (erased_ > entries_.size() / 2) Compact();
     const std::string text = FormatAttributes(entries_);
     // A machine without special attributes has no attributes.txt.
-    if (text.empty())
-        ::unlink(file_.c_str());
-    else
-        WriteHostFileAtomically(file_, text);
+    WriteHostFileOrRemove(file_, text);
     dirty_ = false;
     loadedStamp_ = FileStamp(file_);
 }

@@ -206,10 +206,7 @@ void ShortNameStore::Save() {
     std::string text;
     for (const auto& entry : entries_) text += entry.second + "\t" + entry.first + "\n";
     // A machine whose names are all short has no shortnames.txt.
-    if (text.empty())
-        ::unlink(file_.c_str());
-    else
-        WriteHostFileAtomically(file_, text);
+    WriteHostFileOrRemove(file_, text);
     dirty_ = false;
     loadedStamp_ = FileStamp(file_);
 }

@@ -72,6 +72,13 @@ bool ReadHostFile(const std::string& path, std::string& contents) {
     return ok;
 }
 
+void WriteHostFileOrRemove(const std::string& path, const std::string& contents) {
+    if (contents.empty())
+        ::unlink(path.c_str());
+    else
+        WriteHostFileAtomically(path, contents);
+}
+
 void WriteHostFileAtomically(const std::string& path, const std::string& contents) {
     std::string temp;
     int fd = CreateTemporaryBeside(path, temp);

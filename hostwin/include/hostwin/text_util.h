@@ -42,6 +42,8 @@ bool ReadHostFile(const std::string& path, std::string& contents);
 // Writes a host file atomically: a new temporary file beside it (CreateTemporaryBeside), then
 // rename. Throws MachineError.
 void WriteHostFileAtomically(const std::string& path, const std::string& contents);
+// The same for a settings file that is left out when it would be empty: an empty text removes it.
+void WriteHostFileOrRemove(const std::string& path, const std::string& contents);
 
 }  // namespace hostwin
 
